@@ -1,0 +1,365 @@
+#include "PhotoManagerCtrl.h"
+
+#include "StatusManagerProxy.h"
+#include "common/Log.h"
+#include "photosm/CapturePhotoDoneEvent.h"
+#include "photosm/CapturePhotoEvent.h"
+#include "photosm/CaptureState.h"
+#include "photosm/DisableCameraEvent.h"
+#include "photosm/EnableCameraEvent.h"
+#include "photosm/OffState.h"
+#include "photosm/OnState.h"
+#include "photosm/PhotoSMTransCapturePhoto.h"
+#include "photosm/PhotoSMTransCapturePhotoDone.h"
+#include "photosm/PhotoSMTransDisableCamera.h"
+#include "photosm/PhotoSMTransEnableCamera.h"
+#include "platform/Configuration.h"
+
+#include <QDBusConnection>
+#include <QDBusReply>
+#include <QDateTime>
+#include <QFileInfo>
+#include <QHistoryState>
+
+#include <limits>
+
+namespace {
+const int kMaxPhotos = 100;
+const int kCaptureTimeoutMs = 120000;
+const char kStatusManagerService[] = "com.zandrel.quor.statusmanager";
+const char kStatusManagerPath[] = "/com/zandrel/quor/statusmanager/statusobj";
+// The stream timer holds its interval as signed 32-bit milliseconds.
+const int kMaxStreamIntervalS = std::numeric_limits<int>::max() / 1000;
+} // namespace
+
+PhotoManagerCtrl::PhotoManagerCtrl(const char* objectPath)
+    : QuorFeatureBase(objectPath)
+    , m_dbusInterface(new DBusInterface(this))
+    , m_imagesNum(0)
+    , m_photoPath(QStringLiteral("/tmp"))
+    , m_statusManagerProxy(nullptr)
+    , m_captureTimeoutMs(kCaptureTimeoutMs)
+    , m_stateMachineStarting(false)
+{
+    connect(&m_photoStreamTimer, SIGNAL(timeout()), this, SLOT(TakePhotoForStream()));
+    connect(&m_capturePhotoTimer, SIGNAL(timeout()), this, SLOT(TakePhotoTimeout()));
+    connect(&m_stateMachine, SIGNAL(started()), this, SLOT(StateMachineReady()));
+    BuildStateMachine();
+}
+
+PhotoManagerCtrl::~PhotoManagerCtrl()
+{
+    if (m_stateMachine.isRunning())
+        m_stateMachine.stop();
+    delete m_statusManagerProxy;
+}
+
+bool PhotoManagerCtrl::Initialize(const char* serviceName, const char* objectPath,
+    const char* cameraServiceName, const char* cameraObjectPath, int cameraTimeout,
+    const char* rgbServiceName, const char* rgbObjectPath, int rgbTimeout, const char* photoFolder)
+{
+    bool hubReady = m_dbusInterface->RegisterDBusService(serviceName, objectPath)
+        && m_dbusInterface->InitCameraProxy(cameraServiceName, cameraObjectPath, cameraTimeout)
+        && m_dbusInterface->InitRGBManagerProxy(rgbServiceName, rgbObjectPath, rgbTimeout);
+    if (hubReady) {
+        m_photoPath = QString::fromLocal8Bit(photoFolder);
+        m_dbusInterface->SetPhotoFolder(photoFolder, kMaxPhotos);
+        // Both connections are needed: without either the daemon would answer
+        // clients and never act.
+        hubReady = connect(m_dbusInterface,
+                       SIGNAL(CommandReceived(DBusInterface::PhotoCommand, QVariantList)), this,
+                       SLOT(PhotoCommand(DBusInterface::PhotoCommand, QVariantList)))
+            && connect(m_dbusInterface,
+                SIGNAL(EventReceived(DBusInterface::CameraEvent, QVariantList)), this,
+                SLOT(CameraEvent(DBusInterface::CameraEvent, QVariantList)));
+    }
+
+    m_statusManagerProxy = new StatusManagerProxy(QString::fromLatin1(kStatusManagerService),
+        QString::fromLatin1(kStatusManagerPath), QDBusConnection::sessionBus(), nullptr);
+    if (!connect(m_statusManagerProxy, SIGNAL(PowerOkChanged(bool)), this,
+            SLOT(EnableCameraOnPowerOk(bool)))) {
+        PM_LOG(1, "[%s:%d] %s: Can't connect to Status Manager proxy's signals");
+        return false;
+    }
+    return hubReady;
+}
+
+void PhotoManagerCtrl::setCaptureTimeout(int milliseconds)
+{
+    m_captureTimeoutMs = milliseconds;
+}
+
+QStateMachine& PhotoManagerCtrl::stateMachine()
+{
+    return m_stateMachine;
+}
+
+DBusInterface* PhotoManagerCtrl::dbusInterface() const
+{
+    return m_dbusInterface;
+}
+
+void PhotoManagerCtrl::BuildStateMachine()
+{
+    auto* idle = new QState();
+    auto* off = new OffState(this, idle);
+    auto* on = new OnState(this, idle);
+    auto* capture = new CaptureState(this, nullptr);
+    // Shallow history: a finished capture returns to the state it interrupted.
+    auto* idleHistory = new QHistoryState(idle);
+
+    m_stateMachine.addState(idle);
+    m_stateMachine.addState(capture);
+    idle->setInitialState(off);
+    m_stateMachine.setInitialState(idle);
+
+    off->addTransition(new PhotoSMTransEnableCamera(on));
+    on->addTransition(new PhotoSMTransDisableCamera(off));
+    idle->addTransition(new PhotoSMTransCapturePhoto(capture));
+    capture->addTransition(new PhotoSMTransCapturePhotoDone(idleHistory));
+}
+
+// The machine takes ownership of posted events, but drops (and leaks) those
+// posted while it does not run; those are deleted here instead.
+void PhotoManagerCtrl::postToStateMachine(QEvent* event)
+{
+    if (m_stateMachine.isRunning() || m_stateMachineStarting)
+        m_stateMachine.postEvent(event);
+    else
+        delete event;
+}
+
+void PhotoManagerCtrl::PhotoCommand(DBusInterface::PhotoCommand cmd, const QVariantList& args)
+{
+    PM_LOG(9, "[%s:%d] %s: Camera Command: %d", static_cast<int>(cmd));
+    switch (cmd) {
+    case DBusInterface::PhotoCommand_EnableCamera:
+        if (args.size() == 1) {
+            if (args.at(0).toBool())
+                postToStateMachine(new EnableCameraEvent());
+            else
+                postToStateMachine(new DisableCameraEvent());
+        }
+        break;
+    case DBusInterface::PhotoCommand_TakePhoto:
+        postToStateMachine(new CapturePhotoEvent());
+        break;
+    case DBusInterface::PhotoCommand_TakePhotoStream:
+        startPhotoStream(args);
+        break;
+    case DBusInterface::PhotoCommand_StopPhotoStream:
+        stopPhotoStream();
+        break;
+    case DBusInterface::PhotoCommand_IsCameraEnabled:
+        break;
+    }
+}
+
+void PhotoManagerCtrl::startPhotoStream(const QVariantList& args)
+{
+    if (m_photoStreamTimer.isActive()) {
+        PM_LOG(2, "[%s:%d] %s: Photo stream already active at %ds, stop it first!",
+            m_photoStreamTimer.interval() / 1000);
+        return;
+    }
+    if (args.size() != 1)
+        return;
+    const int intervalS = args.at(0).toInt();
+    if (intervalS < 1)
+        return;
+    if (intervalS > kMaxStreamIntervalS) {
+        PM_LOG(2, "[%s:%d] %s: Photo stream interval %ds out of range, at most %ds", intervalS,
+            kMaxStreamIntervalS);
+        return;
+    }
+    PM_LOG(9, "[%s:%d] %s: Start photo stream at %ds", intervalS);
+    m_photoStreamTimer.start(intervalS * 1000);
+}
+
+void PhotoManagerCtrl::stopPhotoStream()
+{
+    PM_LOG(9, "[%s:%d] %s: Stop photo stream");
+    m_photoStreamTimer.stop();
+    m_dbusInterface->EmitEvent(
+        DBusInterface::PhotoEvent_PhotoStreamStopped, QVariantList { m_imagesNum });
+    m_imagesNum = 0;
+}
+
+void PhotoManagerCtrl::CameraEvent(DBusInterface::CameraEvent evt, const QVariantList& args)
+{
+    PM_LOG(9, "[%s:%d] %s: Camera Event: %d", static_cast<int>(evt));
+    switch (evt) {
+    case DBusInterface::CameraEvent_CaptureDone:
+        captureDone(args);
+        break;
+    case DBusInterface::CameraEvent_ServiceAvailable:
+        serviceAvailable(args);
+        break;
+    }
+}
+
+void PhotoManagerCtrl::captureDone(const QVariantList& args)
+{
+    if (args.size() == 2 && args.at(0).toInt() == 0) {
+        if (m_photoStreamTimer.isActive())
+            ++m_imagesNum;
+        m_dbusInterface->EmitEvent(DBusInterface::PhotoEvent_PhotoTaken, args);
+    }
+    // A failed or malformed report still ends the capture.
+    postToStateMachine(new CapturePhotoDoneEvent());
+}
+
+void PhotoManagerCtrl::serviceAvailable(const QVariantList& args)
+{
+    if (args.size() != 1)
+        return;
+    const bool running = m_stateMachine.isRunning() || m_stateMachineStarting;
+    if (args.at(0).toBool()) {
+        PM_LOG(9, "[%s:%d] %s: Start photo SM");
+        if (!running) {
+            m_stateMachineStarting = true;
+            m_stateMachine.start();
+        }
+    } else {
+        PM_LOG(9, "[%s:%d] %s: Stop photo SM");
+        if (running) {
+            m_stateMachineStarting = false;
+            m_stateMachine.stop();
+        }
+    }
+}
+
+void PhotoManagerCtrl::TakePhotoForStream()
+{
+    PM_LOG(9, "[%s:%d] %s: Capture photo timeout");
+    // Stream photos keep the folder within its limit like a client's TakePhoto.
+    if (!m_dbusInterface->KeepPhotoFolderWithinLimit()) {
+        PM_LOG(2, "[%s:%d] %s: TakePhotoForStream: max photos reached, no more photo please");
+        return;
+    }
+    postToStateMachine(new CapturePhotoEvent());
+}
+
+void PhotoManagerCtrl::TakePhotoTimeout()
+{
+    postToStateMachine(new CapturePhotoDoneEvent());
+}
+
+void PhotoManagerCtrl::StartCapturePhotoTimer()
+{
+    PM_LOG(9, "[%s:%d] %s: Start capture photo timer");
+    m_capturePhotoTimer.start(m_captureTimeoutMs);
+}
+
+void PhotoManagerCtrl::StopCapturePhotoTimer()
+{
+    PM_LOG(9, "[%s:%d] %s: Stop capture photo timer");
+    m_capturePhotoTimer.stop();
+}
+
+void PhotoManagerCtrl::SetCameraActive(bool active)
+{
+    const QVariantList request { active };
+    const QVariantList reply
+        = m_dbusInterface->CameraCallSynch(DBusInterface::CameraCommand_VideoSetActive, request);
+    if (reply.size() == 1 && reply.at(0).toInt() == 0)
+        m_dbusInterface->EmitEvent(DBusInterface::PhotoEvent_CameraEnabled, request);
+}
+
+void PhotoManagerCtrl::EnableCamera()
+{
+    PM_LOG(9, "[%s:%d] %s: Enable camera");
+    SetCameraActive(true);
+}
+
+void PhotoManagerCtrl::DisableCamera()
+{
+    PM_LOG(9, "[%s:%d] %s: Disable Camera");
+    SetCameraActive(false);
+}
+
+void PhotoManagerCtrl::CapturePhoto()
+{
+    PM_LOG(9, "[%s:%d] %s: Capture Photo");
+    // Set when the RGB feature is to be left alone: already off, or unknown.
+    bool leaveRgbAlone = true;
+    const QVariantList disabled
+        = m_dbusInterface->RGBManagerCallSynch(DBusInterface::RGBManagerCommand_IsDisabled, {});
+    if (disabled.size() != 1) {
+        PM_LOG(2, "[%s:%d] %s: I don't know if the RGB is disabled, do nothing");
+    } else if (!disabled.at(0).toBool()) {
+        leaveRgbAlone = false;
+        const QVariantList reply = m_dbusInterface->RGBManagerCallSynch(
+            DBusInterface::RGBManagerCommand_Disable, QVariantList { true });
+        if (reply.isEmpty() || reply.at(0).toInt() != 0)
+            PM_LOG(1, "[%s:%d] %s: Cannot disable RGB");
+    }
+
+    // The outcome arrives as CaptureDone, or the capture guard ends the capture.
+    m_dbusInterface->CameraCallSynch(
+        DBusInterface::CameraCommand_CaptureSingle, QVariantList { newImagePath() });
+
+    if (!leaveRgbAlone) {
+        const QVariantList reply = m_dbusInterface->RGBManagerCallSynch(
+            DBusInterface::RGBManagerCommand_Disable, QVariantList { false });
+        if (reply.isEmpty() || reply.at(0).toInt() != 0)
+            PM_LOG(1, "[%s:%d] %s: Cannot enable RGB");
+    }
+}
+
+// A photo named after the current second, or the first free name with a
+// counter when that name is taken on disk or was given to the previous photo,
+// whose file the camera manager may not have written yet.
+QString PhotoManagerCtrl::newImagePath()
+{
+    const QString pattern = tr("%1/image_%2.jpg");
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddhhmmss"));
+    QString path = pattern.arg(m_photoPath, stamp);
+    for (int n = 1;
+         path == m_lastImagePath || QFileInfo(path).exists() || QFileInfo(path).isSymLink(); ++n)
+        path = pattern.arg(m_photoPath, stamp + QLatin1Char('_') + QString::number(n));
+    m_lastImagePath = path;
+    return path;
+}
+
+bool PhotoManagerCtrl::isCameraEnabledByUser()
+{
+    const Configuration configuration(kPhotoLogObjectPath);
+    bool enabled = false;
+    if (configuration.IsAvailable()) {
+        bool ok = false;
+        enabled = configuration.ReadConfigValue(
+                      QStringLiteral("IPCAMERA"), QStringLiteral("user_enabled"), 0, &ok, true)
+            != 0;
+    }
+    PM_LOG(9, "[%s:%d] %s: camera enabled by user: %d", enabled ? 1 : 0);
+    return enabled;
+}
+
+bool PhotoManagerCtrl::isQuorPowerSupplied()
+{
+    bool power = false;
+    const QDBusReply<int> reply = m_statusManagerProxy->GetPowerOk(power);
+    PM_LOG(9, "[%s:%d] %s: any power supply connected?: %d", power ? 1 : 0);
+    return reply.isValid() && reply.value() == 0 && power;
+}
+
+void PhotoManagerCtrl::EnableCameraOnPowerOk(bool powerOk)
+{
+    if (!isCameraEnabledByUser() || !powerOk)
+        return;
+    PM_LOG(4, "[%s:%d] %s: Enable camera due to Power OK");
+    m_dbusInterface->EnableCamera(true);
+}
+
+void PhotoManagerCtrl::StateMachineReady()
+{
+    m_stateMachineStarting = false;
+    PM_LOG(9, "[%s:%d] %s: statemachine available");
+    if (!isCameraEnabledByUser())
+        return;
+    if (!isQuorPowerSupplied())
+        return;
+    PM_LOG(4, "[%s:%d] %s: Re-Enable camera on boot due to Power OK");
+    m_dbusInterface->EnableCamera(true);
+}

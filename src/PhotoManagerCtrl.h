@@ -1,0 +1,72 @@
+#pragma once
+
+#include "dbus/DBusInterface.h"
+#include "platform/QuorFeatureBase.h"
+
+#include <QStateMachine>
+#include <QString>
+#include <QTimer>
+#include <QVariantList>
+
+class StatusManagerProxy;
+
+// The daemon's controller. It turns client commands and camera manager news
+// from the hub into events of the photo state machine, runs the photo stream
+// and the capture guard, takes photos, and switches the camera on by itself
+// when the user setting and the power state say so.
+class PhotoManagerCtrl : public QuorFeatureBase {
+    Q_OBJECT
+
+public:
+    explicit PhotoManagerCtrl(const char* objectPath);
+    ~PhotoManagerCtrl() override;
+
+    bool Initialize(const char* serviceName, const char* objectPath, const char* cameraServiceName,
+        const char* cameraObjectPath, int cameraTimeout, const char* rgbServiceName,
+        const char* rgbObjectPath, int rgbTimeout, const char* photoFolder);
+
+    // Called by the photo states.
+    void EnableCamera();
+    void DisableCamera();
+    void StartCapturePhotoTimer();
+    void StopCapturePhotoTimer();
+    void CapturePhoto();
+
+    // How long a capture may wait for the camera manager's CaptureDone.
+    void setCaptureTimeout(int milliseconds);
+    QStateMachine& stateMachine();
+    DBusInterface* dbusInterface() const;
+
+private slots:
+    void PhotoCommand(DBusInterface::PhotoCommand cmd, const QVariantList& args);
+    void CameraEvent(DBusInterface::CameraEvent evt, const QVariantList& args);
+    void TakePhotoForStream();
+    void TakePhotoTimeout();
+    void EnableCameraOnPowerOk(bool powerOk);
+    void StateMachineReady();
+
+private:
+    void BuildStateMachine();
+    void SetCameraActive(bool active);
+    bool isCameraEnabledByUser();
+    bool isQuorPowerSupplied();
+
+    void postToStateMachine(QEvent* event);
+    void startPhotoStream(const QVariantList& args);
+    void stopPhotoStream();
+    void captureDone(const QVariantList& args);
+    void serviceAvailable(const QVariantList& args);
+    QString newImagePath();
+
+    DBusInterface* m_dbusInterface;
+    QStateMachine m_stateMachine;
+    QTimer m_photoStreamTimer;
+    QTimer m_capturePhotoTimer;
+    int m_imagesNum;
+    QString m_photoPath;
+    StatusManagerProxy* m_statusManagerProxy;
+    int m_captureTimeoutMs;
+    // Qt accepts events from start() on, before isRunning() turns true.
+    bool m_stateMachineStarting;
+    QString m_lastImagePath;
+};

@@ -1,0 +1,255 @@
+#include "DBusInterface.h"
+
+#include "CameraProxy.h"
+#include "RGBManagerProxy.h"
+#include "common/FolderManager.h"
+#include "common/Log.h"
+#include "dbus/PhotoManagerAdaptor.h"
+
+#include <QDBusConnection>
+#include <QDBusPendingReply>
+#include <QDBusReply>
+#include <QDBusServiceWatcher>
+#include <QTimer>
+
+namespace {
+const int kCameraCheckIntervalMs = 1000;
+}
+
+DBusInterface::DBusInterface(QObject* parent)
+    : QObject(parent)
+    , m_adaptor(new PhotoManagerAdaptor(this))
+    , m_cameraProxy(nullptr)
+    , m_cameraServiceWatcher(nullptr)
+    , m_rgbManagerProxy(nullptr)
+    , m_folderManager(nullptr)
+    , m_cameraCheckTimer(new QTimer(this))
+{
+    qRegisterMetaType<DBusInterface::PhotoCommand>();
+    qRegisterMetaType<DBusInterface::PhotoEvent>();
+    qRegisterMetaType<DBusInterface::CameraEvent>();
+    connect(m_cameraCheckTimer, SIGNAL(timeout()), this, SLOT(CheckForCameraServiceAvailable()));
+}
+
+DBusInterface::~DBusInterface()
+{
+    delete m_folderManager;
+}
+
+bool DBusInterface::RegisterDBusService(const char* serviceName, const char* objectPath)
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return false;
+    // Only the adaptor's interface is visible on the bus, not the hub's own slots.
+    if (!bus.registerObject(QString::fromLatin1(objectPath), this, QDBusConnection::ExportAdaptors))
+        return false;
+    return bus.registerService(QString::fromLatin1(serviceName));
+}
+
+void DBusInterface::SetPhotoFolder(const char* path, int maxFiles)
+{
+    delete m_folderManager;
+    m_folderManager = new FolderManager(path, maxFiles);
+}
+
+bool DBusInterface::KeepPhotoFolderWithinLimit()
+{
+    return !m_folderManager || m_folderManager->RemoveExceedingFiles();
+}
+
+int DBusInterface::EnableCamera(bool Enable)
+{
+    emit CommandReceived(PhotoCommand_EnableCamera, QVariantList { Enable });
+    return 0;
+}
+
+bool DBusInterface::IsEnabledCamera()
+{
+    const QVariantList result = CameraCallSynch(CameraCommand_VideoGetActive, QVariantList());
+    return result.size() == 2 && result.at(0).toInt() == 0 && result.at(1).toBool();
+}
+
+int DBusInterface::StopPhotoStream()
+{
+    emit CommandReceived(PhotoCommand_StopPhotoStream, QVariantList());
+    return 0;
+}
+
+int DBusInterface::TakePhoto()
+{
+    if (!KeepPhotoFolderWithinLimit()) {
+        PM_LOG(2, "[%s:%d] %s: TakePhoto: max photos reached, no more photo please");
+        return -59;
+    }
+    emit CommandReceived(PhotoCommand_TakePhoto, QVariantList());
+    return 0;
+}
+
+int DBusInterface::TakePhotoStream(int Interval_s)
+{
+    if (!KeepPhotoFolderWithinLimit()) {
+        PM_LOG(2, "[%s:%d] %s: TakePhotoStream: max photos reached, no more photo please");
+        return -59;
+    }
+    emit CommandReceived(PhotoCommand_TakePhotoStream, QVariantList { Interval_s });
+    return 0;
+}
+
+void DBusInterface::EmitEvent(DBusInterface::PhotoEvent evt, const QVariantList& args)
+{
+    PM_LOG(9, "[%s:%d] %s: Emit Photo Event %d", static_cast<int>(evt));
+    switch (evt) {
+    case PhotoEvent_CameraEnabled:
+        if (args.size() == 1)
+            emit CameraEnabled(args.at(0).toBool());
+        break;
+    case PhotoEvent_PhotoTaken:
+        if (args.size() == 2)
+            emit PhotoTaken(args.at(0).toInt(), args.at(1).toString());
+        break;
+    case PhotoEvent_PhotoStreamStopped:
+        if (args.size() == 1)
+            emit PhotoStreamStopped(args.at(0).toInt());
+        break;
+    }
+}
+
+void DBusInterface::CaptureDone(int Status, const QString& ImagePath)
+{
+    emit EventReceived(CameraEvent_CaptureDone, QVariantList { Status, ImagePath });
+}
+
+bool DBusInterface::InitCameraProxy(const char* service, const char* path, int timeout)
+{
+    if (m_cameraProxy || m_cameraServiceWatcher)
+        return false;
+    const QString serviceName = QString::fromLatin1(service);
+    const QDBusConnection bus = QDBusConnection::sessionBus();
+    m_cameraProxy = new CameraProxy(serviceName, QString::fromLatin1(path), bus, this);
+    m_cameraProxy->setTimeout(timeout);
+    connect(
+        m_cameraProxy, SIGNAL(CaptureDone(int, QString)), this, SLOT(CaptureDone(int, QString)));
+
+    m_cameraServiceWatcher
+        = new QDBusServiceWatcher(serviceName, bus, QDBusServiceWatcher::WatchForOwnerChange, this);
+    connect(m_cameraServiceWatcher, SIGNAL(serviceRegistered(QString)), this,
+        SLOT(CameraDBusServiceRegistered(QString)));
+    connect(m_cameraServiceWatcher, SIGNAL(serviceUnregistered(QString)), this,
+        SLOT(CameraDBusServiceUnregistered(QString)));
+
+    m_cameraObjectPath = QString::fromLatin1(path);
+    m_cameraServiceName = serviceName;
+    // A camera manager already on the bus is found by the first check; the
+    // watcher reports only later changes of ownership.
+    m_cameraCheckTimer->start(kCameraCheckIntervalMs);
+    return true;
+}
+
+void DBusInterface::CheckForCameraServiceAvailable()
+{
+    const QByteArray service = m_cameraServiceName.toLocal8Bit();
+    const QByteArray path = m_cameraObjectPath.toLocal8Bit();
+    PM_LOG(
+        9, "[%s:%d] %s: Check for Service %s on path %s Up", service.constData(), path.constData());
+    bool active = false;
+    const QDBusReply<int> reply = m_cameraProxy->VideoGetActive(active);
+    if (!reply.isValid())
+        return;
+    PM_LOG(9, "[%s:%d] %s: Check for Service %s on path %s Up: SUCCEED", service.constData(),
+        path.constData());
+    CameraDBusServiceRegistered(m_cameraServiceName);
+}
+
+void DBusInterface::CameraDBusServiceRegistered(const QString& serviceName)
+{
+    PM_LOG(
+        9, "[%s:%d] %s: Camera DBus service %s REGISTERED", serviceName.toLocal8Bit().constData());
+    m_cameraCheckTimer->stop();
+    emit EventReceived(CameraEvent_ServiceAvailable, QVariantList { true });
+}
+
+void DBusInterface::CameraDBusServiceUnregistered(const QString& serviceName)
+{
+    PM_LOG(9, "[%s:%d] %s: Camera DBus service %s UNREGISTERED",
+        serviceName.toLocal8Bit().constData());
+    emit EventReceived(CameraEvent_ServiceAvailable, QVariantList { false });
+}
+
+QVariantList DBusInterface::CameraCallSynch(
+    DBusInterface::CameraCommand cmd, const QVariantList& args)
+{
+    PM_LOG(9, "[%s:%d] %s: Camera Call Synch %d", static_cast<int>(cmd));
+    if (!m_cameraProxy)
+        return QVariantList();
+
+    switch (cmd) {
+    case CameraCommand_VideoSetActive: {
+        if (args.size() != 1)
+            return QVariantList();
+        QDBusPendingReply<int> reply = m_cameraProxy->VideoSetActive(args.at(0).toBool());
+        reply.waitForFinished();
+        if (reply.isError())
+            return QVariantList();
+        return QVariantList { reply.argumentAt<0>() };
+    }
+    case CameraCommand_VideoGetActive: {
+        // Never empty: a failed call reads as status 0, video inactive.
+        bool active = false;
+        const QDBusReply<int> reply = m_cameraProxy->VideoGetActive(active);
+        return QVariantList { reply.isValid() ? reply.value() : 0, active };
+    }
+    case CameraCommand_CaptureSingle:
+        return callCaptureMethod(true, args);
+    default:
+        return callCaptureMethod(false, args);
+    }
+}
+
+QVariantList DBusInterface::callCaptureMethod(bool single, const QVariantList& args)
+{
+    if (args.size() != 1)
+        return QVariantList();
+    const QString imagePath = args.at(0).toString();
+    QDBusPendingReply<int> reply
+        = single ? m_cameraProxy->CaptureSingle(imagePath) : m_cameraProxy->CaptureImage(imagePath);
+    reply.waitForFinished();
+    if (reply.isError())
+        return QVariantList();
+    return QVariantList { reply.argumentAt<0>() };
+}
+
+bool DBusInterface::InitRGBManagerProxy(const char* service, const char* path, int timeout)
+{
+    if (m_rgbManagerProxy)
+        return false;
+    m_rgbManagerProxy = new RGBManagerProxy(QString::fromLatin1(service), QString::fromLatin1(path),
+        QDBusConnection::sessionBus(), this);
+    m_rgbManagerProxy->setTimeout(timeout);
+    return true;
+}
+
+QVariantList DBusInterface::RGBManagerCallSynch(
+    DBusInterface::RGBManagerCommand cmd, const QVariantList& args)
+{
+    PM_LOG(9, "[%s:%d] %s: RGBManager Call Synch %d", static_cast<int>(cmd));
+    if (!m_rgbManagerProxy)
+        return QVariantList();
+
+    if (cmd == RGBManagerCommand_Disable) {
+        if (args.size() != 1)
+            return QVariantList();
+        // The change is never saved: the feature is off only for one photo.
+        QDBusPendingReply<int> reply = m_rgbManagerProxy->Disable(args.at(0).toBool(), false);
+        reply.waitForFinished();
+        if (reply.isError())
+            return QVariantList();
+        return QVariantList { reply.argumentAt<0>() };
+    }
+
+    QDBusPendingReply<bool> reply = m_rgbManagerProxy->IsDisabled();
+    reply.waitForFinished();
+    if (reply.isError())
+        return QVariantList();
+    return QVariantList { reply.argumentAt<0>() };
+}

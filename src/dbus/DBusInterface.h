@@ -1,0 +1,112 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QVariantList>
+
+class CameraProxy;
+class FolderManager;
+class PhotoManagerAdaptor;
+class QDBusServiceWatcher;
+class QTimer;
+class RGBManagerProxy;
+
+// The daemon's meeting point with the bus. It carries the exported photo
+// interface (through PhotoManagerAdaptor), turns client calls into
+// CommandReceived and camera manager news into EventReceived for the
+// controller, publishes the controller's events as bus signals, and holds the
+// clients of the camera manager and the RGB feature manager.
+class DBusInterface : public QObject {
+    Q_OBJECT
+
+public:
+    enum PhotoCommand : int {
+        PhotoCommand_EnableCamera = 0,
+        PhotoCommand_IsCameraEnabled = 1,
+        PhotoCommand_TakePhoto = 2,
+        PhotoCommand_TakePhotoStream = 3,
+        PhotoCommand_StopPhotoStream = 4,
+    };
+    Q_ENUM(PhotoCommand)
+
+    enum PhotoEvent : int {
+        PhotoEvent_CameraEnabled = 0,
+        PhotoEvent_PhotoTaken = 1,
+        PhotoEvent_PhotoStreamStopped = 2,
+    };
+    Q_ENUM(PhotoEvent)
+
+    enum CameraEvent : int {
+        CameraEvent_CaptureDone = 0,
+        CameraEvent_ServiceAvailable = 1,
+    };
+    Q_ENUM(CameraEvent)
+
+    // Selects the camera manager method of CameraCallSynch; any other value
+    // calls CaptureImage.
+    enum CameraCommand : int {
+        CameraCommand_CaptureImage = 0,
+        CameraCommand_CaptureSingle = 1,
+        CameraCommand_VideoSetActive = 2,
+        CameraCommand_VideoGetActive = 3,
+    };
+
+    // Selects the RGB feature manager method of RGBManagerCallSynch; any
+    // other value calls IsDisabled.
+    enum RGBManagerCommand : int {
+        RGBManagerCommand_IsDisabled = 0,
+        RGBManagerCommand_Disable = 1,
+    };
+
+    explicit DBusInterface(QObject* parent = nullptr);
+    ~DBusInterface() override;
+
+    bool RegisterDBusService(const char* serviceName, const char* objectPath);
+    void SetPhotoFolder(const char* path, int maxFiles);
+    // Trims the photo folder to its limit; true when it is within it (or
+    // when no folder has been handed over yet).
+    bool KeepPhotoFolderWithinLimit();
+
+    bool InitCameraProxy(const char* service, const char* path, int timeout);
+    bool InitRGBManagerProxy(const char* service, const char* path, int timeout);
+
+    // Blocking calls of the sibling services. The result lists are empty
+    // when the call failed or was not made, except for VideoGetActive,
+    // which always gives [status, active].
+    QVariantList CameraCallSynch(DBusInterface::CameraCommand cmd, const QVariantList& args);
+    QVariantList RGBManagerCallSynch(
+        DBusInterface::RGBManagerCommand cmd, const QVariantList& args);
+
+signals:
+    void CameraEnabled(bool Enabled);
+    void PhotoStreamStopped(int ImagesNum);
+    void PhotoTaken(int Status, const QString& ImagePath);
+    void CommandReceived(DBusInterface::PhotoCommand cmd, const QVariantList& args);
+    void EventReceived(DBusInterface::CameraEvent evt, const QVariantList& args);
+
+public slots:
+    int EnableCamera(bool Enable);
+    bool IsEnabledCamera();
+    int StopPhotoStream();
+    int TakePhoto();
+    int TakePhotoStream(int Interval_s);
+    void EmitEvent(DBusInterface::PhotoEvent evt, const QVariantList& args);
+    void CaptureDone(int Status, const QString& ImagePath);
+    void CameraDBusServiceRegistered(const QString& serviceName);
+    void CameraDBusServiceUnregistered(const QString& serviceName);
+
+private slots:
+    void CheckForCameraServiceAvailable();
+
+private:
+    QVariantList callCaptureMethod(bool single, const QVariantList& args);
+
+    PhotoManagerAdaptor* m_adaptor;
+    CameraProxy* m_cameraProxy;
+    QDBusServiceWatcher* m_cameraServiceWatcher;
+    RGBManagerProxy* m_rgbManagerProxy;
+    FolderManager* m_folderManager;
+    QTimer* m_cameraCheckTimer;
+    QString m_cameraObjectPath;
+    QString m_cameraServiceName;
+};

@@ -1,0 +1,8 @@
+#include "CapturePhotoDoneEvent.h"
+
+CapturePhotoDoneEvent::CapturePhotoDoneEvent()
+    : QEvent(EventType)
+{
+}
+
+CapturePhotoDoneEvent::~CapturePhotoDoneEvent() = default;

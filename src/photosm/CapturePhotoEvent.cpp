@@ -1,0 +1,8 @@
+#include "CapturePhotoEvent.h"
+
+CapturePhotoEvent::CapturePhotoEvent()
+    : QEvent(EventType)
+{
+}
+
+CapturePhotoEvent::~CapturePhotoEvent() = default;

@@ -1,0 +1,8 @@
+#include "DisableCameraEvent.h"
+
+DisableCameraEvent::DisableCameraEvent()
+    : QEvent(EventType)
+{
+}
+
+DisableCameraEvent::~DisableCameraEvent() = default;

@@ -1,0 +1,8 @@
+#include "EnableCameraEvent.h"
+
+EnableCameraEvent::EnableCameraEvent()
+    : QEvent(EventType)
+{
+}
+
+EnableCameraEvent::~EnableCameraEvent() = default;

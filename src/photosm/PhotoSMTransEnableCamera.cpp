@@ -1,0 +1,11 @@
+#include "PhotoSMTransEnableCamera.h"
+
+PhotoSMTransEnableCamera::PhotoSMTransEnableCamera(QAbstractState* target)
+    : PhotoSMTransition(target)
+{
+}
+
+bool PhotoSMTransEnableCamera::eventTestEnableCamera(EnableCameraEvent*)
+{
+    return true;
+}

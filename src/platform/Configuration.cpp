@@ -1,0 +1,57 @@
+#include "Configuration.h"
+
+#include "common/Log.h"
+
+#include <QFileInfo>
+#include <QSettings>
+
+namespace {
+QString& configurationFilePath()
+{
+    static QString path = Configuration::defaultFilePath();
+    return path;
+}
+} // namespace
+
+Configuration::Configuration(const char* owner)
+    : m_owner(QString::fromLocal8Bit(owner))
+    , m_filePath(configurationFilePath())
+{
+}
+
+QString Configuration::defaultFilePath()
+{
+    return QStringLiteral("/opt/quor/data/config/settings.ini");
+}
+
+void Configuration::setFilePath(const QString& path)
+{
+    configurationFilePath() = path;
+}
+
+bool Configuration::IsAvailable() const
+{
+    const QFileInfo info(m_filePath);
+    return info.isFile() && info.isReadable();
+}
+
+int Configuration::ReadConfigValue(
+    const QString& group, const QString& key, int defaultValue, bool* ok, bool logInvalid) const
+{
+    bool converted = false;
+    int value = defaultValue;
+    const QSettings settings(m_filePath, QSettings::IniFormat);
+    const QVariant raw = settings.value(group + QLatin1Char('/') + key);
+    if (raw.isValid()) {
+        const int parsed = raw.toString().trimmed().toInt(&converted);
+        if (converted)
+            value = parsed;
+        else if (logInvalid)
+            PM_LOG(2, "[%s:%d] %s: %s/%s in %s is not an integer, using %d",
+                group.toLocal8Bit().constData(), key.toLocal8Bit().constData(),
+                m_filePath.toLocal8Bit().constData(), defaultValue);
+    }
+    if (ok)
+        *ok = converted;
+    return value;
+}

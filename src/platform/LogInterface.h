@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QString>
+
+// The platform's logging component. This stand-in writes each record as one
+// line on standard error with an sd-daemon priority prefix, so that journald
+// files it at the right priority when the daemon runs as a systemd service.
+class LogInterface {
+public:
+    explicit LogInterface(const QString& objectPath);
+    virtual ~LogInterface();
+
+    LogInterface(const LogInterface&) = delete;
+    LogInterface& operator=(const LogInterface&) = delete;
+
+    // One call is one record: the text is written as data, never as a format,
+    // and control characters in it are escaped so that it stays on one line.
+    virtual void EmitLogString(unsigned int level, const char* text, const char* objectPath);
+
+    // The text as EmitLogString writes it, without prefix and newline.
+    static QByteArray escaped(const char* text);
+    // sd-daemon priority for a log level: 1 -> 3 (err), 2 -> 4 (warning),
+    // 4 -> 5 (notice), anything else -> 7 (debug).
+    static int syslogPriority(unsigned int level);
+
+private:
+    QString m_objectPath;
+};
+
+// The one logging component of the process, set by main before anything logs.
+extern LogInterface* _logInterface;

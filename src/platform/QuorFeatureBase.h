@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+// The platform's base class of a device feature. The power hooks are called
+// by the platform around power transitions; by default a feature ignores them.
+class QuorFeatureBase : public QObject {
+    Q_OBJECT
+
+public:
+    explicit QuorFeatureBase(const char* objectPath, QObject* parent = nullptr);
+    ~QuorFeatureBase() override;
+
+    QString featureObjectPath() const;
+
+    virtual void quorPowerOnReboot(const QString& reason);
+    virtual void quorPowerOnShutdown(const QString& reason);
+    virtual void quorPowerOnSuspend(const QString& reason);
+    virtual void quorSupOnShutdown();
+
+private:
+    QString m_featureObjectPath;
+};
