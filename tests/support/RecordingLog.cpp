@@ -37,8 +37,8 @@ void RecordingLog::clear()
 QString RecordingLog::messageOf(const QString& text)
 {
     // "[file:line] signature: message"; the signature itself holds no ": ".
-    const int at = text.indexOf(QLatin1String("): "));
-    return at < 0 ? text : text.mid(at + 3);
+    const int at = text.indexOf(QLatin1String(": "), text.indexOf(QLatin1String("] ")));
+    return at < 0 ? text : text.mid(at + 2);
 }
 
 QStringList RecordingLog::messages() const
