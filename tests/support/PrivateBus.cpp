@@ -14,7 +14,7 @@ PrivateBus::~PrivateBus()
 
 bool PrivateBus::start()
 {
-    m_daemon.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_daemon.setStandardErrorFile(QProcess::nullDevice());
     m_daemon.start(QStringLiteral("dbus-daemon"),
         { QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--nopidfile"),
             QStringLiteral("--print-address=1") });
