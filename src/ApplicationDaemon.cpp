@@ -9,7 +9,7 @@
 
 #include <cerrno>
 
-int ApplicationDaemon::s_signalFd[2] = { -1, -1 };
+int ApplicationDaemon::s_signalFd[2] = {-1, -1};
 
 ApplicationDaemon::ApplicationDaemon(QObject* parent)
     : QObject(parent)

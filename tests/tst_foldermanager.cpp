@@ -26,7 +26,7 @@ class TestFolderManager : public QObject {
             = QFile::encodeName(folder.isEmpty() ? m_photos : folder) + '/' + name;
         const int fd = ::open(path.constData(), O_CREAT | O_WRONLY, 0644);
         QVERIFY2(fd >= 0, path.constData());
-        const struct timespec times[2] = { { mtime, 0 }, { mtime, 0 } };
+        const struct timespec times[2] = {{mtime, 0}, {mtime, 0}};
         QCOMPARE(::futimens(fd, times), 0);
         ::close(fd);
     }
@@ -105,8 +105,8 @@ private slots:
     // Among equal times the order is QDir's own (time, then name, reversed).
     void keepsQDirOrderForEqualTimes()
     {
-        const QList<QByteArray> list { "b", "a", "C", "c", "image_1.jpg", "image_2.jpg", "z 1",
-            "%d" };
+        const QList<QByteArray> list {
+            "b", "a", "C", "c", "image_1.jpg", "image_2.jpg", "z 1", "%d"};
         for (int i = 0; i < list.size(); ++i)
             makeFile(list.at(i), 1700000000 + (i % 3));
         const QStringList qdirOrder
@@ -128,11 +128,11 @@ private slots:
         makeFile("notes.txt", 1600000001);
         makeFile("image_1.jpg", 1700000000);
         QVERIFY(FolderManager(QFile::encodeName(m_photos).constData(), 1).RemoveExceedingFiles());
-        QCOMPARE(removedNames(), QStringList { QStringLiteral("notes.txt") });
+        QCOMPARE(removedNames(), QStringList {QStringLiteral("notes.txt")});
         QVERIFY(QFile::exists(outside.path() + QStringLiteral("/precious")));
         QCOMPARE(names(),
-            (QStringList { QStringLiteral(".hidden"), QStringLiteral("image_1.jpg"),
-                QStringLiteral("link") }));
+            (QStringList {
+                QStringLiteral(".hidden"), QStringLiteral("image_1.jpg"), QStringLiteral("link")}));
     }
 
     // Missing, a plain file, or a link to another folder: false, nothing deleted.
@@ -146,7 +146,7 @@ private slots:
         QFile plain(m_dir.path() + QStringLiteral("/plain"));
         QVERIFY(plain.open(QIODevice::WriteOnly));
         for (const QString& path :
-            { m_dir.path() + QStringLiteral("/missing"), plain.fileName(), link })
+            {m_dir.path() + QStringLiteral("/missing"), plain.fileName(), link})
             QVERIFY(!FolderManager(QFile::encodeName(path).constData(), 0).RemoveExceedingFiles());
         QCOMPARE(QDir(elsewhere.path()).count(), 5u); // 3 files, "." and ".."
         QVERIFY(m_log->lines().isEmpty());
@@ -157,13 +157,13 @@ private slots:
     void removesAnyNameAndLogsItSafely()
     {
         const QByteArray longName(255, 'x');
-        const QList<QByteArray> odd { "%s%n.jpg", "with space", "new\nline", "bad\xff\xfeutf8",
-            longName };
+        const QList<QByteArray> odd {
+            "%s%n.jpg", "with space", "new\nline", "bad\xff\xfeutf8", longName};
         for (int i = 0; i < odd.size(); ++i)
             makeFile(odd.at(i), 1600000000 + i);
         makeFile("keep.jpg", 1700000000);
         QVERIFY(FolderManager(QFile::encodeName(m_photos).constData(), 1).RemoveExceedingFiles());
-        QCOMPARE(names(), QStringList { QStringLiteral("keep.jpg") });
+        QCOMPARE(names(), QStringList {QStringLiteral("keep.jpg")});
         QCOMPARE(m_log->lines().size(), odd.size());
         QVERIFY(m_log->lines().at(0).text.endsWith(QLatin1String("%s%n.jpg")));
         QVERIFY(m_log->lines().at(2).text.endsWith(QLatin1String("new\\nline")));
@@ -180,7 +180,7 @@ private slots:
             makeFile(QByteArray("f") + QByteArray::number(i), 1700000000 + i);
         QVERIFY(bindMount(m_photos + QStringLiteral("/f0"))); // busy: cannot be unlinked
         QVERIFY(FolderManager(QFile::encodeName(m_photos).constData(), 2).RemoveExceedingFiles());
-        QCOMPARE(removedNames(), QStringList { QStringLiteral("f1") });
+        QCOMPARE(removedNames(), QStringList {QStringLiteral("f1")});
         ::umount2(QFile::encodeName(m_photos + QStringLiteral("/f0")).constData(), MNT_DETACH);
 
         m_log->clear();

@@ -61,7 +61,7 @@ std::vector<Entry> listRegularFiles(int dirFd)
         if (::fstatat(dirFd, item->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
             continue;
         const QByteArray name(item->d_name);
-        entries.push_back({ name, QFile::decodeName(name), localWallClockMsecs(st) });
+        entries.push_back({name, QFile::decodeName(name), localWallClockMsecs(st)});
     }
     ::closedir(dir);
     return entries;

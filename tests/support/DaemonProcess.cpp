@@ -80,9 +80,9 @@ bool DaemonProcess::start(const QStringList& extraEnvironment)
     m_process.setProcessChannelMode(QProcess::SeparateChannels);
     m_process.setStandardOutputFile(QProcess::nullDevice());
     m_process.start(QStringLiteral("unshare"),
-        { QStringLiteral("--mount"), QStringLiteral("--"), QStringLiteral("/bin/sh"),
+        {QStringLiteral("--mount"), QStringLiteral("--"), QStringLiteral("/bin/sh"),
             QStringLiteral("-c"), QString::fromLatin1(kSandboxScript), QStringLiteral("sandbox"),
-            m_dataDir.path(), binaryPath() });
+            m_dataDir.path(), binaryPath()});
     return m_process.waitForStarted(10000);
 }
 

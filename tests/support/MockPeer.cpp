@@ -35,8 +35,8 @@ MockPeer::MockPeer(const QStringList& arguments, const QString& service, const Q
 }
 
 MockPeer::MockPeer(const QString& service, const QString& path, const QString& interface)
-    : MockPeer({ QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("--session"),
-                   service, path, interface },
+    : MockPeer({QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("--session"),
+                   service, path, interface},
         service, path, interface)
 {
 }
@@ -44,8 +44,8 @@ MockPeer::MockPeer(const QString& service, const QString& path, const QString& i
 MockPeer MockPeer::fromTemplate(const QString& templateFile, const QString& service,
     const QString& path, const QString& interface, const QString& parametersJson)
 {
-    QStringList arguments { QStringLiteral("-m"), QStringLiteral("dbusmock"),
-        QStringLiteral("--session"), QStringLiteral("-t"), templateFile };
+    QStringList arguments {QStringLiteral("-m"), QStringLiteral("dbusmock"),
+        QStringLiteral("--session"), QStringLiteral("-t"), templateFile};
     if (!parametersJson.isEmpty())
         arguments << QStringLiteral("-p") << parametersJson;
     return MockPeer(arguments, service, path, interface);

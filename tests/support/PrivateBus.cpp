@@ -16,8 +16,8 @@ bool PrivateBus::start()
 {
     m_daemon.setStandardErrorFile(QProcess::nullDevice());
     m_daemon.start(QStringLiteral("dbus-daemon"),
-        { QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--nopidfile"),
-            QStringLiteral("--print-address=1") });
+        {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--nopidfile"),
+            QStringLiteral("--print-address=1")});
     if (!m_daemon.waitForStarted(10000))
         return false;
     while (!m_daemon.canReadLine()) {

@@ -20,8 +20,7 @@ RecordingLog::~RecordingLog()
 
 void RecordingLog::EmitLogString(unsigned int level, const char* text, const char* objectPath)
 {
-    m_lines.append(
-        { level, QString::fromLocal8Bit(escaped(text)), QString::fromLatin1(objectPath) });
+    m_lines.append({level, QString::fromLocal8Bit(escaped(text)), QString::fromLatin1(objectPath)});
 }
 
 const QList<RecordingLog::Line>& RecordingLog::lines() const
