@@ -338,8 +338,11 @@ bool PhotoManagerCtrl::isCameraEnabledByUser()
 
 bool PhotoManagerCtrl::isQuorPowerSupplied()
 {
+    // Before Initialize there is no status manager client to ask.
     bool power = false;
-    const QDBusReply<int> reply = m_statusManagerProxy->GetPowerOk(power);
+    const QDBusReply<int> reply = m_statusManagerProxy
+        ? m_statusManagerProxy->GetPowerOk(power)
+        : QDBusReply<int>(QDBusError(QDBusError::Disconnected, QString()));
     PM_LOG(9, "[%s:%d] %s: any power supply connected?: %d", power ? 1 : 0);
     return reply.isValid() && reply.value() == 0 && power;
 }
