@@ -181,7 +181,7 @@ void PhotoManagerCtrl::stopPhotoStream()
     PM_LOG(9, "[%s:%d] %s: Stop photo stream");
     m_photoStreamTimer.stop();
     m_dbusInterface->EmitEvent(
-        DBusInterface::PhotoEvent_PhotoStreamStopped, QVariantList {m_imagesNum});
+        DBusInterface::PhotoEvent_PhotoStreamStopped, QVariantList{m_imagesNum});
     m_imagesNum = 0;
 }
 
@@ -259,7 +259,7 @@ void PhotoManagerCtrl::StopCapturePhotoTimer()
 
 void PhotoManagerCtrl::SetCameraActive(bool active)
 {
-    const QVariantList request {active};
+    const QVariantList request{active};
     const QVariantList reply
         = m_dbusInterface->CameraCallSynch(DBusInterface::CameraCommand_VideoSetActive, request);
     if (reply.size() == 1 && reply.at(0).toInt() == 0)
@@ -290,18 +290,18 @@ void PhotoManagerCtrl::CapturePhoto()
     } else if (!disabled.at(0).toBool()) {
         leaveRgbAlone = false;
         const QVariantList reply = m_dbusInterface->RGBManagerCallSynch(
-            DBusInterface::RGBManagerCommand_Disable, QVariantList {true});
+            DBusInterface::RGBManagerCommand_Disable, QVariantList{true});
         if (reply.isEmpty() || reply.at(0).toInt() != 0)
             PM_LOG(1, "[%s:%d] %s: Cannot disable RGB");
     }
 
     // The outcome arrives as CaptureDone, or the capture guard ends the capture.
     m_dbusInterface->CameraCallSynch(
-        DBusInterface::CameraCommand_CaptureSingle, QVariantList {newImagePath()});
+        DBusInterface::CameraCommand_CaptureSingle, QVariantList{newImagePath()});
 
     if (!leaveRgbAlone) {
         const QVariantList reply = m_dbusInterface->RGBManagerCallSynch(
-            DBusInterface::RGBManagerCommand_Disable, QVariantList {false});
+            DBusInterface::RGBManagerCommand_Disable, QVariantList{false});
         if (reply.isEmpty() || reply.at(0).toInt() != 0)
             PM_LOG(1, "[%s:%d] %s: Cannot enable RGB");
     }

@@ -85,7 +85,7 @@ private slots:
     {
         QSignalSpy stopped(hub(), &Hub::PhotoStreamStopped);
         QSignalSpy taken(hub(), &Hub::PhotoTaken);
-        for (const QVariantList& args : {QVariantList {0}, QVariantList {-1}, QVariantList {}})
+        for (const QVariantList& args : {QVariantList{0}, QVariantList{-1}, QVariantList{}})
             command(Hub::PhotoCommand_TakePhotoStream, args);
         QCOMPARE(m_log->messages(),
             QString(QStringLiteral("Camera Command: 3,"))
@@ -121,7 +121,7 @@ private slots:
         cameraEvent(Hub::CameraEvent_CaptureDone, {-2, QStringLiteral("/p/b.jpg")});
         cameraEvent(Hub::CameraEvent_CaptureDone, {0});
         QCOMPARE(taken.size(), 1);
-        QCOMPARE(taken.at(0), (QVariantList {0, QStringLiteral("/p/a.jpg")}));
+        QCOMPARE(taken.at(0), (QVariantList{0, QStringLiteral("/p/a.jpg")}));
     }
 
     // The camera manager's arrival starts the machine (switching the camera
@@ -164,16 +164,16 @@ private slots:
         const QString capture = QStringLiteral("Camera Call Synch 1");
         QTest::newRow("switched off and on")
             << "ret = False"
-            << "ret = 0" << QStringList {ask, rgb, capture, rgb} << QStringList {};
+            << "ret = 0" << QStringList{ask, rgb, capture, rgb} << QStringList{};
         QTest::newRow("switching fails") << "ret = False"
-                                         << "ret = 1" << QStringList {ask, rgb, capture, rgb}
-                                         << QStringList {QStringLiteral("Cannot disable RGB"),
+                                         << "ret = 1" << QStringList{ask, rgb, capture, rgb}
+                                         << QStringList{QStringLiteral("Cannot disable RGB"),
                                                 QStringLiteral("Cannot enable RGB")};
         QTest::newRow("already off") << "ret = True"
-                                     << "ret = 0" << QStringList {ask, capture} << QStringList {};
+                                     << "ret = 0" << QStringList{ask, capture} << QStringList{};
         QTest::newRow("unknown") << "raise dbus.exceptions.DBusException('no')"
-                                 << "ret = 0" << QStringList {ask, capture}
-                                 << QStringList {QStringLiteral(
+                                 << "ret = 0" << QStringList{ask, capture}
+                                 << QStringList{QStringLiteral(
                                         "I don't know if the RGB is disabled, do nothing")};
     }
     void captureSequence()
@@ -197,7 +197,7 @@ private slots:
                             .arg(call.args.at(0).toBool())
                             .arg(call.args.at(1).toBool());
         const QStringList expected = calls.size() == 4
-            ? QStringList {QStringLiteral("1,0"), QStringLiteral("0,0")}
+            ? QStringList{QStringLiteral("1,0"), QStringLiteral("0,0")}
             : QStringList();
         QCOMPARE(rgbCalls, expected);
         const QList<MockPeer::Call> captures
@@ -239,9 +239,11 @@ private slots:
         hub()->SetPhotoFolder(
             QFile::encodeName(m_dir.path() + QStringLiteral("/missing")).constData(), 100);
         command(Hub::PhotoCommand_TakePhotoStream, {1});
-        QVERIFY(m_log->waitFor(
-            QStringLiteral("TakePhotoForStream: max photos reached, no more photo please")));
-        QCOMPARE(m_log->lines().last().level, 2u);
+        const QString line
+            = QStringLiteral("TakePhotoForStream: max photos reached, no more photo please");
+        QVERIFY(m_log->waitFor(line));
+        QCOMPARE(m_log->matching(line).at(0).level, 2u);
+        QVERIFY(!m_log->contains(QStringLiteral("Capture Photo")));
         command(Hub::PhotoCommand_StopPhotoStream);
     }
 
@@ -297,7 +299,7 @@ private slots:
         QCOMPARE(m_log->contains(QStringLiteral("due to Power OK")), enables);
         if (enables) {
             QVERIFY(m_log->waitFor(QStringLiteral("OnState::onEntry")));
-            QTRY_VERIFY(enabled.contains(QVariantList {true}));
+            QTRY_VERIFY(enabled.contains(QVariantList{true}));
         }
     }
 
@@ -308,7 +310,7 @@ private slots:
         command(Hub::PhotoCommand_EnableCamera, {true});
         QVERIFY(m_log->waitFor(QStringLiteral("OnState::onEntry")));
         QCOMPARE(m_mocks.camera.calls(QStringLiteral("VideoSetActive")).value(0).args,
-            QVariantList {true});
+            QVariantList{true});
     }
 };
 

@@ -105,8 +105,7 @@ private slots:
     // Among equal times the order is QDir's own (time, then name, reversed).
     void keepsQDirOrderForEqualTimes()
     {
-        const QList<QByteArray> list {
-            "b", "a", "C", "c", "image_1.jpg", "image_2.jpg", "z 1", "%d"};
+        const QList<QByteArray> list{"b", "a", "C", "c", "image_1.jpg", "image_2.jpg", "z 1", "%d"};
         for (int i = 0; i < list.size(); ++i)
             makeFile(list.at(i), 1700000000 + (i % 3));
         const QStringList qdirOrder
@@ -128,10 +127,10 @@ private slots:
         makeFile("notes.txt", 1600000001);
         makeFile("image_1.jpg", 1700000000);
         QVERIFY(FolderManager(QFile::encodeName(m_photos).constData(), 1).RemoveExceedingFiles());
-        QCOMPARE(removedNames(), QStringList {QStringLiteral("notes.txt")});
+        QCOMPARE(removedNames(), QStringList{QStringLiteral("notes.txt")});
         QVERIFY(QFile::exists(outside.path() + QStringLiteral("/precious")));
         QCOMPARE(names(),
-            (QStringList {
+            (QStringList{
                 QStringLiteral(".hidden"), QStringLiteral("image_1.jpg"), QStringLiteral("link")}));
     }
 
@@ -157,13 +156,13 @@ private slots:
     void removesAnyNameAndLogsItSafely()
     {
         const QByteArray longName(255, 'x');
-        const QList<QByteArray> odd {
+        const QList<QByteArray> odd{
             "%s%n.jpg", "with space", "new\nline", "bad\xff\xfeutf8", longName};
         for (int i = 0; i < odd.size(); ++i)
             makeFile(odd.at(i), 1600000000 + i);
         makeFile("keep.jpg", 1700000000);
         QVERIFY(FolderManager(QFile::encodeName(m_photos).constData(), 1).RemoveExceedingFiles());
-        QCOMPARE(names(), QStringList {QStringLiteral("keep.jpg")});
+        QCOMPARE(names(), QStringList{QStringLiteral("keep.jpg")});
         QCOMPARE(m_log->lines().size(), odd.size());
         QVERIFY(m_log->lines().at(0).text.endsWith(QLatin1String("%s%n.jpg")));
         QVERIFY(m_log->lines().at(2).text.endsWith(QLatin1String("new\\nline")));
@@ -180,7 +179,7 @@ private slots:
             makeFile(QByteArray("f") + QByteArray::number(i), 1700000000 + i);
         QVERIFY(bindMount(m_photos + QStringLiteral("/f0"))); // busy: cannot be unlinked
         QVERIFY(FolderManager(QFile::encodeName(m_photos).constData(), 2).RemoveExceedingFiles());
-        QCOMPARE(removedNames(), QStringList {QStringLiteral("f1")});
+        QCOMPARE(removedNames(), QStringList{QStringLiteral("f1")});
         ::umount2(QFile::encodeName(m_photos + QStringLiteral("/f0")).constData(), MNT_DETACH);
 
         m_log->clear();

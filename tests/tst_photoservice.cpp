@@ -91,17 +91,16 @@ private slots:
         QTest::addColumn<QString>("method");
         QTest::addColumn<QVariantList>("args");
         QTest::addColumn<int>("command");
-        QTest::newRow("enable") << "EnableCamera" << QVariantList {true}
+        QTest::newRow("enable") << "EnableCamera" << QVariantList{true}
                                 << int(Hub::PhotoCommand_EnableCamera);
-        QTest::newRow("disable") << "EnableCamera" << QVariantList {false}
+        QTest::newRow("disable") << "EnableCamera" << QVariantList{false}
                                  << int(Hub::PhotoCommand_EnableCamera);
-        QTest::newRow("photo") << "TakePhoto" << QVariantList {}
-                               << int(Hub::PhotoCommand_TakePhoto);
-        QTest::newRow("stream 0") << "TakePhotoStream" << QVariantList {0}
+        QTest::newRow("photo") << "TakePhoto" << QVariantList{} << int(Hub::PhotoCommand_TakePhoto);
+        QTest::newRow("stream 0") << "TakePhotoStream" << QVariantList{0}
                                   << int(Hub::PhotoCommand_TakePhotoStream);
         QTest::newRow("stream -5")
-            << "TakePhotoStream" << QVariantList {-5} << int(Hub::PhotoCommand_TakePhotoStream);
-        QTest::newRow("stop") << "StopPhotoStream" << QVariantList {}
+            << "TakePhotoStream" << QVariantList{-5} << int(Hub::PhotoCommand_TakePhotoStream);
+        QTest::newRow("stop") << "StopPhotoStream" << QVariantList{}
                               << int(Hub::PhotoCommand_StopPhotoStream);
     }
     void callsBecomeCommands()
@@ -142,7 +141,7 @@ private slots:
         QCOMPARE(m_client->callStatus(QStringLiteral("TakePhotoStream"), {5}), -59);
         QCOMPARE(commands.size(), 0);
         QCOMPARE(m_log->messages(),
-            (QStringList {QStringLiteral("TakePhoto: max photos reached, no more photo please"),
+            (QStringList{QStringLiteral("TakePhoto: max photos reached, no more photo please"),
                 QStringLiteral("TakePhotoStream: max photos reached, no more photo please")}));
         QCOMPARE(m_log->lines().at(0).level, 2u);
 
@@ -167,21 +166,20 @@ private slots:
         m_hub->EmitEvent(Hub::PhotoEvent_PhotoStreamStopped, {7});
         QVERIFY(m_client->waitForSignal(QStringLiteral("PhotoStreamStopped")));
         QCOMPARE(m_client->signalsReceived(),
-            (QStringList {QStringLiteral("CameraEnabled(true)"),
+            (QStringList{QStringLiteral("CameraEnabled(true)"),
                 QStringLiteral("PhotoTaken(0,/p/a.jpg)"),
                 QStringLiteral("PhotoStreamStopped(7)")}));
         QCOMPARE(m_log->messages(),
-            (QStringList {QStringLiteral("Emit Photo Event 0"),
-                QStringLiteral("Emit Photo Event 1"), QStringLiteral("Emit Photo Event 1"),
-                QStringLiteral("Emit Photo Event 0"), QStringLiteral("Emit Photo Event 3"),
-                QStringLiteral("Emit Photo Event 2")}));
+            (QStringList{QStringLiteral("Emit Photo Event 0"), QStringLiteral("Emit Photo Event 1"),
+                QStringLiteral("Emit Photo Event 1"), QStringLiteral("Emit Photo Event 0"),
+                QStringLiteral("Emit Photo Event 3"), QStringLiteral("Emit Photo Event 2")}));
     }
 
     // Without a camera manager client, IsEnabledCamera answers false.
     void isEnabledCameraWithoutCameraClient()
     {
         const QDBusMessage reply = m_client->call(QStringLiteral("IsEnabledCamera"));
-        QCOMPARE(reply.arguments(), QVariantList {false});
+        QCOMPARE(reply.arguments(), QVariantList{false});
     }
 
     // A service name owned by another connection: registration fails.

@@ -35,9 +35,9 @@ class TestSiblingClients : public QObject {
     Q_OBJECT
 
     PrivateBus m_bus;
-    MockPeer m_camera {QLatin1String(kCamera), QLatin1String(kCameraPath),
+    MockPeer m_camera{QLatin1String(kCamera), QLatin1String(kCameraPath),
         QStringLiteral("com.zandrel.quor.camerainterface")};
-    MockPeer m_rgb {QLatin1String(kRgb), QLatin1String(kRgbPath),
+    MockPeer m_rgb{QLatin1String(kRgb), QLatin1String(kRgbPath),
         QStringLiteral("com.zandrel.quor.rgbmanagerinterface")};
     RecordingLog* m_log = nullptr;
     Hub* m_hub = nullptr; // clients of the mocks
@@ -114,37 +114,37 @@ private slots:
         QTest::addColumn<QVariantList>("expected");
         QTest::addColumn<QString>("remote"); // method the peer saw, empty for none
         const auto cmd = [](int value) { return static_cast<Hub::CameraCommand>(value); };
-        const QVariantList path {QStringLiteral("/p/image.jpg")};
+        const QVariantList path{QStringLiteral("/p/image.jpg")};
         for (const QString& failure :
             {QStringLiteral("error"), QStringLiteral("late"), QStringLiteral("wrongtype")}) {
             const QByteArray f = failure.toLatin1();
             QTest::newRow(f + " capture single")
-                << failure << cmd(1) << path << QVariantList {} << "CaptureSingle";
+                << failure << cmd(1) << path << QVariantList{} << "CaptureSingle";
             QTest::newRow(f + " set active")
-                << failure << cmd(2) << QVariantList {true} << QVariantList {} << "VideoSetActive";
+                << failure << cmd(2) << QVariantList{true} << QVariantList{} << "VideoSetActive";
         }
         QTest::newRow("capture image")
-            << "ok" << cmd(0) << path << QVariantList {0} << "CaptureImage";
+            << "ok" << cmd(0) << path << QVariantList{0} << "CaptureImage";
         QTest::newRow("capture single")
-            << "ok" << cmd(1) << path << QVariantList {0} << "CaptureSingle";
+            << "ok" << cmd(1) << path << QVariantList{0} << "CaptureSingle";
         QTest::newRow("set active")
-            << "ok" << cmd(2) << QVariantList {false} << QVariantList {0} << "VideoSetActive";
+            << "ok" << cmd(2) << QVariantList{false} << QVariantList{0} << "VideoSetActive";
         QTest::newRow("get active")
-            << "ok" << cmd(3) << QVariantList {1, 2} << QVariantList {0, true} << "VideoGetActive";
+            << "ok" << cmd(3) << QVariantList{1, 2} << QVariantList{0, true} << "VideoGetActive";
         QTest::newRow("value 7 captures")
-            << "ok" << cmd(7) << path << QVariantList {0} << "CaptureImage";
-        QTest::newRow("no arguments") << "ok" << cmd(1) << QVariantList {} << QVariantList {} << "";
+            << "ok" << cmd(7) << path << QVariantList{0} << "CaptureImage";
+        QTest::newRow("no arguments") << "ok" << cmd(1) << QVariantList{} << QVariantList{} << "";
         QTest::newRow("two arguments")
-            << "ok" << cmd(1) << QVariantList {1, 2} << QVariantList {} << "";
+            << "ok" << cmd(1) << QVariantList{1, 2} << QVariantList{} << "";
         QTest::newRow("set active, none")
-            << "ok" << cmd(2) << QVariantList {} << QVariantList {} << "";
+            << "ok" << cmd(2) << QVariantList{} << QVariantList{} << "";
         QTest::newRow("get active, error")
-            << "error" << cmd(3) << QVariantList {} << QVariantList {0, false} << "VideoGetActive";
+            << "error" << cmd(3) << QVariantList{} << QVariantList{0, false} << "VideoGetActive";
         QTest::newRow("get active, late")
-            << "late" << cmd(3) << QVariantList {} << QVariantList {0, false} << "VideoGetActive";
-        QTest::newRow("absent capture") << "absent" << cmd(1) << path << QVariantList {} << "";
+            << "late" << cmd(3) << QVariantList{} << QVariantList{0, false} << "VideoGetActive";
+        QTest::newRow("absent capture") << "absent" << cmd(1) << path << QVariantList{} << "";
         QTest::newRow("absent get active")
-            << "absent" << cmd(3) << QVariantList {} << QVariantList {0, false} << "";
+            << "absent" << cmd(3) << QVariantList{} << QVariantList{0, false} << "";
     }
     void cameraCalls()
     {
@@ -163,7 +163,7 @@ private slots:
         if (!remote.isEmpty()) {
             QCOMPARE(calls.at(0).method, remote);
             QCOMPARE(calls.at(0).args,
-                command == Hub::CameraCommand_VideoGetActive ? QVariantList {} : args);
+                command == Hub::CameraCommand_VideoGetActive ? QVariantList{} : args);
         }
     }
 
@@ -176,31 +176,31 @@ private slots:
         QTest::addColumn<QVariantList>("expected");
         QTest::addColumn<QVariantList>("remoteArgs"); // of the one call the peer saw
         const auto cmd = [](int value) { return static_cast<Hub::RGBManagerCommand>(value); };
-        const QVariantList none {QStringLiteral("no call")};
+        const QVariantList none{QStringLiteral("no call")};
         QTest::newRow("is disabled, argument ignored")
-            << "ok" << cmd(0) << QVariantList {1} << QVariantList {true} << QVariantList {};
+            << "ok" << cmd(0) << QVariantList{1} << QVariantList{true} << QVariantList{};
         QTest::newRow("value 5 asks")
-            << "ok" << cmd(5) << QVariantList {} << QVariantList {true} << QVariantList {};
-        QTest::newRow("disable") << "ok" << cmd(1) << QVariantList {true} << QVariantList {0}
-                                 << QVariantList {true, false};
-        QTest::newRow("enable") << "ok" << cmd(1) << QVariantList {false} << QVariantList {0}
-                                << QVariantList {false, false};
+            << "ok" << cmd(5) << QVariantList{} << QVariantList{true} << QVariantList{};
+        QTest::newRow("disable") << "ok" << cmd(1) << QVariantList{true} << QVariantList{0}
+                                 << QVariantList{true, false};
+        QTest::newRow("enable") << "ok" << cmd(1) << QVariantList{false} << QVariantList{0}
+                                << QVariantList{false, false};
         QTest::newRow("disable, none")
-            << "ok" << cmd(1) << QVariantList {} << QVariantList {} << none;
+            << "ok" << cmd(1) << QVariantList{} << QVariantList{} << none;
         QTest::newRow("disable, two")
-            << "ok" << cmd(1) << QVariantList {true, true} << QVariantList {} << none;
+            << "ok" << cmd(1) << QVariantList{true, true} << QVariantList{} << none;
         for (const QString& failure :
             {QStringLiteral("error"), QStringLiteral("late"), QStringLiteral("wrongtype")}) {
             QTest::newRow(failure.toLatin1() + " is disabled")
-                << failure << cmd(0) << QVariantList {} << QVariantList {} << QVariantList {};
+                << failure << cmd(0) << QVariantList{} << QVariantList{} << QVariantList{};
             QTest::newRow(failure.toLatin1() + " disable")
-                << failure << cmd(1) << QVariantList {true} << QVariantList {}
-                << QVariantList {true, false};
+                << failure << cmd(1) << QVariantList{true} << QVariantList{}
+                << QVariantList{true, false};
         }
         QTest::newRow("absent is disabled")
-            << "absent" << cmd(0) << QVariantList {} << QVariantList {} << none;
+            << "absent" << cmd(0) << QVariantList{} << QVariantList{} << none;
         QTest::newRow("absent disable")
-            << "absent" << cmd(1) << QVariantList {true} << QVariantList {} << none;
+            << "absent" << cmd(1) << QVariantList{true} << QVariantList{} << none;
     }
     void rgbCalls()
     {
@@ -229,10 +229,10 @@ private slots:
     void callsWithoutClients()
     {
         Hub hub;
-        QCOMPARE(hub.CameraCallSynch(Hub::CameraCommand_VideoGetActive, {}), QVariantList {});
-        QCOMPARE(hub.RGBManagerCallSynch(Hub::RGBManagerCommand_IsDisabled, {}), QVariantList {});
+        QCOMPARE(hub.CameraCallSynch(Hub::CameraCommand_VideoGetActive, {}), QVariantList{});
+        QCOMPARE(hub.RGBManagerCallSynch(Hub::RGBManagerCommand_IsDisabled, {}), QVariantList{});
         QCOMPARE(m_log->messages(),
-            (QStringList {
+            (QStringList{
                 QStringLiteral("Camera Call Synch 3"), QStringLiteral("RGBManager Call Synch 0")}));
     }
 
@@ -257,7 +257,7 @@ private slots:
             QStringLiteral("ib"), QStringLiteral("ret = ") + reply));
         PhotoClient client;
         QCOMPARE(
-            client.call(QStringLiteral("IsEnabledCamera")).arguments(), QVariantList {expected});
+            client.call(QStringLiteral("IsEnabledCamera")).arguments(), QVariantList{expected});
         QDBusConnection::sessionBus().unregisterService(
             QStringLiteral("com.zandrel.quor.photomanager"));
     }
@@ -271,7 +271,7 @@ private slots:
         QVERIFY(events.wait());
         QCOMPARE(events.at(0).at(0).value<Hub::CameraEvent>(), Hub::CameraEvent_CaptureDone);
         QCOMPARE(events.at(0).at(1).value<QVariantList>(),
-            (QVariantList {-3, QStringLiteral("/p/x.jpg")}));
+            (QVariantList{-3, QStringLiteral("/p/x.jpg")}));
         QVERIFY(m_log->lines().isEmpty());
     }
 
@@ -299,24 +299,24 @@ private slots:
         QVERIFY(hub.InitCameraProxy(kCamera, kCameraPath, kTimeoutMs));
         QVERIFY(events.wait(5000));
         QCOMPARE(m_log->messages().filter(QLatin1String(kCamera)),
-            (QStringList {QStringLiteral("Check for Service %1 on path %2 Up")
-                              .arg(QLatin1String(kCamera), QLatin1String(kCameraPath)),
+            (QStringList{QStringLiteral("Check for Service %1 on path %2 Up")
+                             .arg(QLatin1String(kCamera), QLatin1String(kCameraPath)),
                 QStringLiteral("Check for Service %1 on path %2 Up: SUCCEED")
                     .arg(QLatin1String(kCamera), QLatin1String(kCameraPath)),
                 QStringLiteral("Camera DBus service %1 REGISTERED").arg(QLatin1String(kCamera))}));
-        QCOMPARE(events.at(0).at(1).value<QVariantList>(), QVariantList {true});
+        QCOMPARE(events.at(0).at(1).value<QVariantList>(), QVariantList{true});
         QVERIFY(!checkTimer(&hub)->isActive());
 
         QVERIFY(m_camera.stop());
         QTRY_COMPARE(events.size(), 2);
-        QCOMPARE(events.at(1).at(1).value<QVariantList>(), QVariantList {false});
+        QCOMPARE(events.at(1).at(1).value<QVariantList>(), QVariantList{false});
         QVERIFY(m_log->contains(
             QStringLiteral("Camera DBus service com.zandrel.quor.cameramanager UNREGISTERED")));
         QVERIFY(!checkTimer(&hub)->isActive());
 
         QVERIFY(m_camera.start());
         QTRY_COMPARE(events.size(), 3);
-        QCOMPARE(events.at(2).at(1).value<QVariantList>(), QVariantList {true});
+        QCOMPARE(events.at(2).at(1).value<QVariantList>(), QVariantList{true});
         // One check ("Up" and "Up: SUCCEED"), none after leaving or coming back.
         QCOMPARE(
             m_log->count(QStringLiteral("Check for Service com.zandrel.quor.cameramanager")), 2);

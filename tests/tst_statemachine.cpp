@@ -30,7 +30,7 @@ class TestStateMachine : public QObject {
     // State changes and the operations the states call, in order.
     QStringList trace() const
     {
-        static const QStringList wanted {QStringLiteral("State::on"),
+        static const QStringList wanted{QStringLiteral("State::on"),
             QStringLiteral("Enable camera"), QStringLiteral("Disable Camera"),
             QStringLiteral("capture photo timer"), QStringLiteral("Capture Photo")};
         QStringList result;
@@ -47,8 +47,7 @@ class TestStateMachine : public QObject {
     void settleWith(Hub::PhotoCommand cmd, bool enable, const QString& effect)
     {
         const int before = m_log->count(effect);
-        command(
-            cmd, cmd == Hub::PhotoCommand_EnableCamera ? QVariantList {enable} : QVariantList {});
+        command(cmd, cmd == Hub::PhotoCommand_EnableCamera ? QVariantList{enable} : QVariantList{});
         QVERIFY(m_log->waitFor(effect, before + 1));
     }
     void startInOff()
@@ -93,7 +92,7 @@ private slots:
         startInOff();
         settleWith(Hub::PhotoCommand_EnableCamera, true, QStringLiteral("OnState::onEntry"));
         QCOMPARE(trace(),
-            (QStringList {QStringLiteral("OffState::onEntry"), QStringLiteral("Disable Camera"),
+            (QStringList{QStringLiteral("OffState::onEntry"), QStringLiteral("Disable Camera"),
                 QStringLiteral("OffState::onExit"), QStringLiteral("Enable camera"),
                 QStringLiteral("OnState::onEntry")}));
     }
@@ -109,7 +108,7 @@ private slots:
         cameraEvent(Hub::CameraEvent_CaptureDone, {0, QStringLiteral("/p/a.jpg")});
         QVERIFY(m_log->waitFor(QStringLiteral("OffState::onEntry")));
         QCOMPARE(trace(),
-            (QStringList {QStringLiteral("OffState::onExit"), QStringLiteral("Enable camera"),
+            (QStringList{QStringLiteral("OffState::onExit"), QStringLiteral("Enable camera"),
                 QStringLiteral("CaptureState::onEntry"),
                 QStringLiteral("Start capture photo timer"), QStringLiteral("Capture Photo"),
                 QStringLiteral("CaptureState::onExit"), QStringLiteral("Stop capture photo timer"),
@@ -121,8 +120,7 @@ private slots:
             {5, QStringLiteral("/p/b.jpg")}); // a failed capture ends it too
         QVERIFY(m_log->waitFor(QStringLiteral("OnState::onEntry")));
         QCOMPARE(trace(),
-            (QStringList {QStringLiteral("OnState::onExit"),
-                QStringLiteral("CaptureState::onEntry"),
+            (QStringList{QStringLiteral("OnState::onExit"), QStringLiteral("CaptureState::onEntry"),
                 QStringLiteral("Start capture photo timer"), QStringLiteral("Capture Photo"),
                 QStringLiteral("CaptureState::onExit"), QStringLiteral("Stop capture photo timer"),
                 QStringLiteral("OnState::onEntry")}));
@@ -142,7 +140,7 @@ private slots:
         settleWith(Hub::PhotoCommand_EnableCamera, false, QStringLiteral("OffState::onEntry"));
         QCOMPARE(m_log->count(QStringLiteral("Capture Photo")), 1);
         QCOMPARE(trace().mid(6),
-            (QStringList {QStringLiteral("OnState::onEntry"), QStringLiteral("OnState::onExit"),
+            (QStringList{QStringLiteral("OnState::onEntry"), QStringLiteral("OnState::onExit"),
                 QStringLiteral("OffState::onEntry"), QStringLiteral("Disable Camera")}));
     }
 
@@ -156,7 +154,7 @@ private slots:
         m_ctrl->stateMachine().postEvent(new QEvent(static_cast<QEvent::Type>(QEvent::User + 1)));
         QVERIFY(m_log->waitFor(QStringLiteral("OnState::onEntry")));
         QCOMPARE(trace(),
-            (QStringList {QStringLiteral("OffState::onExit"), QStringLiteral("Enable camera"),
+            (QStringList{QStringLiteral("OffState::onExit"), QStringLiteral("Enable camera"),
                 QStringLiteral("OnState::onEntry")}));
     }
 
@@ -184,7 +182,7 @@ private slots:
         m_log->clear();
         startInOff();
         QCOMPARE(trace(),
-            (QStringList {QStringLiteral("OffState::onEntry"), QStringLiteral("Disable Camera")}));
+            (QStringList{QStringLiteral("OffState::onEntry"), QStringLiteral("Disable Camera")}));
         QCOMPARE(m_log->count(QStringLiteral("Stop photo SM")), 0);
     }
 };

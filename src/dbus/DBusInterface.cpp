@@ -60,7 +60,7 @@ bool DBusInterface::KeepPhotoFolderWithinLimit()
 
 int DBusInterface::EnableCamera(bool Enable)
 {
-    emit CommandReceived(PhotoCommand_EnableCamera, QVariantList {Enable});
+    emit CommandReceived(PhotoCommand_EnableCamera, QVariantList{Enable});
     return 0;
 }
 
@@ -92,7 +92,7 @@ int DBusInterface::TakePhotoStream(int Interval_s)
         PM_LOG(2, "[%s:%d] %s: TakePhotoStream: max photos reached, no more photo please");
         return -59;
     }
-    emit CommandReceived(PhotoCommand_TakePhotoStream, QVariantList {Interval_s});
+    emit CommandReceived(PhotoCommand_TakePhotoStream, QVariantList{Interval_s});
     return 0;
 }
 
@@ -117,7 +117,7 @@ void DBusInterface::EmitEvent(DBusInterface::PhotoEvent evt, const QVariantList&
 
 void DBusInterface::CaptureDone(int Status, const QString& ImagePath)
 {
-    emit EventReceived(CameraEvent_CaptureDone, QVariantList {Status, ImagePath});
+    emit EventReceived(CameraEvent_CaptureDone, QVariantList{Status, ImagePath});
 }
 
 bool DBusInterface::InitCameraProxy(const char* service, const char* path, int timeout)
@@ -166,14 +166,14 @@ void DBusInterface::CameraDBusServiceRegistered(const QString& serviceName)
     PM_LOG(
         9, "[%s:%d] %s: Camera DBus service %s REGISTERED", serviceName.toLocal8Bit().constData());
     m_cameraCheckTimer->stop();
-    emit EventReceived(CameraEvent_ServiceAvailable, QVariantList {true});
+    emit EventReceived(CameraEvent_ServiceAvailable, QVariantList{true});
 }
 
 void DBusInterface::CameraDBusServiceUnregistered(const QString& serviceName)
 {
     PM_LOG(9, "[%s:%d] %s: Camera DBus service %s UNREGISTERED",
         serviceName.toLocal8Bit().constData());
-    emit EventReceived(CameraEvent_ServiceAvailable, QVariantList {false});
+    emit EventReceived(CameraEvent_ServiceAvailable, QVariantList{false});
 }
 
 QVariantList DBusInterface::CameraCallSynch(
@@ -191,13 +191,13 @@ QVariantList DBusInterface::CameraCallSynch(
         reply.waitForFinished();
         if (reply.isError())
             return QVariantList();
-        return QVariantList {reply.argumentAt<0>()};
+        return QVariantList{reply.argumentAt<0>()};
     }
     case CameraCommand_VideoGetActive: {
         // Never empty: a failed call reads as status 0, video inactive.
         bool active = false;
         const QDBusReply<int> reply = m_cameraProxy->VideoGetActive(active);
-        return QVariantList {reply.isValid() ? reply.value() : 0, active};
+        return QVariantList{reply.isValid() ? reply.value() : 0, active};
     }
     case CameraCommand_CaptureSingle:
         return callCaptureMethod(true, args);
@@ -216,7 +216,7 @@ QVariantList DBusInterface::callCaptureMethod(bool single, const QVariantList& a
     reply.waitForFinished();
     if (reply.isError())
         return QVariantList();
-    return QVariantList {reply.argumentAt<0>()};
+    return QVariantList{reply.argumentAt<0>()};
 }
 
 bool DBusInterface::InitRGBManagerProxy(const char* service, const char* path, int timeout)
@@ -244,12 +244,12 @@ QVariantList DBusInterface::RGBManagerCallSynch(
         reply.waitForFinished();
         if (reply.isError())
             return QVariantList();
-        return QVariantList {reply.argumentAt<0>()};
+        return QVariantList{reply.argumentAt<0>()};
     }
 
     QDBusPendingReply<bool> reply = m_rgbManagerProxy->IsDisabled();
     reply.waitForFinished();
     if (reply.isError())
         return QVariantList();
-    return QVariantList {reply.argumentAt<0>()};
+    return QVariantList{reply.argumentAt<0>()};
 }

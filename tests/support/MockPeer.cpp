@@ -44,7 +44,7 @@ MockPeer::MockPeer(const QString& service, const QString& path, const QString& i
 MockPeer MockPeer::fromTemplate(const QString& templateFile, const QString& service,
     const QString& path, const QString& interface, const QString& parametersJson)
 {
-    QStringList arguments {QStringLiteral("-m"), QStringLiteral("dbusmock"),
+    QStringList arguments{QStringLiteral("-m"), QStringLiteral("dbusmock"),
         QStringLiteral("--session"), QStringLiteral("-t"), templateFile};
     if (!parametersJson.isEmpty())
         arguments << QStringLiteral("-p") << parametersJson;

@@ -1,6 +1,7 @@
 #include "PhotoClient.h"
 
 #include <QCoreApplication>
+#include <QDBusConnectionInterface>
 #include <QDeadlineTimer>
 
 #include <functional>
