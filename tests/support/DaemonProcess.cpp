@@ -20,7 +20,12 @@ const char kSandboxScript[] = "set -e\n"
                               "mount -t tmpfs tmpfs /opt\n"
                               "mkdir -p /opt/quor/data\n"
                               "mount --bind \"$1\" /opt/quor/data\n"
-                              "exec \"$2\"\n";
+                              "if [ \"$2\" = ro ]; then\n"
+                              "  mount --bind /opt/quor/data/photo /opt/quor/data/photo\n"
+                              "  mount -o remount,bind,ro /opt/quor/data/photo\n"
+                              "fi\n"
+                              "shift 2\n"
+                              "exec \"$@\"\n";
 } // namespace
 
 DaemonProcess::DaemonProcess()
@@ -47,6 +52,11 @@ QString DaemonProcess::sourceDir()
     return QString::fromLocal8Bit(qgetenv("PHOTOMANAGER_SOURCE_DIR"));
 }
 
+QString DaemonProcess::logPath() const
+{
+    return m_dataDir.path() + QStringLiteral("/daemon.log");
+}
+
 QString DaemonProcess::dataDir() const
 {
     return m_dataDir.path();
@@ -66,6 +76,16 @@ bool DaemonProcess::writeUserEnabled(const QString& value)
     return true;
 }
 
+void DaemonProcess::setReadOnlyPhotos(bool readOnly)
+{
+    m_readOnlyPhotos = readOnly;
+}
+
+void DaemonProcess::setWrapper(const QStringList& command)
+{
+    m_wrapper = command;
+}
+
 bool DaemonProcess::start(const QStringList& extraEnvironment)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -77,12 +97,16 @@ bool DaemonProcess::start(const QStringList& extraEnvironment)
             environment.insert(entry.left(at), entry.mid(at + 1));
     }
     m_process.setProcessEnvironment(environment);
-    m_process.setProcessChannelMode(QProcess::SeparateChannels);
+    // The log goes to a file, not a pipe: a daemon that logs while the test
+    // waits for it elsewhere must never block on a full pipe.
     m_process.setStandardOutputFile(QProcess::nullDevice());
-    m_process.start(QStringLiteral("unshare"),
-        {QStringLiteral("--mount"), QStringLiteral("--"), QStringLiteral("/bin/sh"),
-            QStringLiteral("-c"), QString::fromLatin1(kSandboxScript), QStringLiteral("sandbox"),
-            m_dataDir.path(), binaryPath()});
+    m_process.setStandardErrorFile(logPath());
+    m_log.close();
+    const QStringList sandbox{QStringLiteral("--mount"), QStringLiteral("--"),
+        QStringLiteral("/bin/sh"), QStringLiteral("-c"), QString::fromLatin1(kSandboxScript),
+        QStringLiteral("sandbox"), m_dataDir.path(),
+        m_readOnlyPhotos ? QStringLiteral("ro") : QStringLiteral("rw")};
+    m_process.start(QStringLiteral("unshare"), sandbox + m_wrapper + QStringList{binaryPath()});
     return m_process.waitForStarted(10000);
 }
 
@@ -94,7 +118,7 @@ bool DaemonProcess::waitForService(int timeoutMs)
         collect();
         if (deadline.hasExpired() || m_process.state() == QProcess::NotRunning)
             return false;
-        m_process.waitForReadyRead(20);
+        m_process.waitForFinished(20);
         QCoreApplication::processEvents();
     }
     return true;
@@ -129,7 +153,12 @@ bool DaemonProcess::isRunning() const
 
 void DaemonProcess::collect()
 {
-    m_partial += m_process.readAllStandardError();
+    if (!m_log.isOpen()) {
+        m_log.setFileName(logPath());
+        if (!m_log.open(QIODevice::ReadOnly))
+            return;
+    }
+    m_partial += m_log.readAll();
     int end;
     while ((end = m_partial.indexOf('\n')) >= 0) {
         m_lines << QString::fromLocal8Bit(m_partial.left(end));
@@ -158,7 +187,7 @@ bool DaemonProcess::waitForLine(const QString& fragment, int n, int timeoutMs)
             collect();
             return countLines(fragment) >= n;
         }
-        m_process.waitForReadyRead(20);
+        m_process.waitForFinished(20);
         QCoreApplication::processEvents();
     }
     return true;

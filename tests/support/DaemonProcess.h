@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFile>
 #include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -18,6 +19,10 @@ public:
     // Writes config/settings.ini with IPCAMERA/user_enabled.
     bool writeUserEnabled(const QString& value);
 
+    // Mounts the photo folder read-only inside the daemon's namespace.
+    void setReadOnlyPhotos(bool readOnly);
+    // Runs the daemon under a program such as valgrind.
+    void setWrapper(const QStringList& command);
     // Starts the daemon; extra environment entries as "NAME=value".
     bool start(const QStringList& extraEnvironment = QStringList());
     // Waits until the daemon owns its service name on the session bus.
@@ -44,5 +49,10 @@ private:
     QTemporaryDir m_dataDir;
     QProcess m_process;
     QStringList m_lines;
+    QString logPath() const;
+
+    QFile m_log;
     QByteArray m_partial;
+    bool m_readOnlyPhotos = false;
+    QStringList m_wrapper;
 };
