@@ -1,0 +1,262 @@
+#include "PhotoCtl.h"
+
+#include "PhotoInterfaceProxy.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusServiceWatcher>
+
+#include <cstdio>
+
+namespace {
+const char kService[] = "com.zandrel.quor.photomanager";
+const char kPath[] = "/com/zandrel/quor/photomanager/photoobj";
+const int kFolderNotWithinLimit = -59;
+
+void printOut(const QString& line)
+{
+    // Flushed at once: a monitor is usually read through a pipe.
+    std::fprintf(stdout, "%s\n", line.toLocal8Bit().constData());
+    std::fflush(stdout);
+}
+
+void printError(const QString& message)
+{
+    std::fprintf(stderr, "photomanager-ctl: %s\n", message.toLocal8Bit().constData());
+}
+
+QString onOff(bool on)
+{
+    return on ? QStringLiteral("on") : QStringLiteral("off");
+}
+} // namespace
+
+PhotoCtl::PhotoCtl(int timeoutS, QObject* parent)
+    : QObject(parent)
+    , m_proxy(new PhotoInterfaceProxy(QString::fromLatin1(kService), QString::fromLatin1(kPath),
+          QDBusConnection::sessionBus(), this))
+    , m_awaited(Awaited_Nothing)
+    , m_wantedEnabled(false)
+    , m_finished(false)
+    , m_exitStatus(Exit_Ok)
+    , m_timeoutS(timeoutS)
+{
+    m_proxy->setTimeout(timeoutS * 1000);
+    connect(m_proxy, &PhotoInterfaceProxy::CameraEnabled, this, &PhotoCtl::OnCameraEnabled);
+    connect(m_proxy, &PhotoInterfaceProxy::PhotoTaken, this, &PhotoCtl::OnPhotoTaken);
+    connect(
+        m_proxy, &PhotoInterfaceProxy::PhotoStreamStopped, this, &PhotoCtl::OnPhotoStreamStopped);
+
+    auto* watcher = new QDBusServiceWatcher(QString::fromLatin1(kService),
+        QDBusConnection::sessionBus(), QDBusServiceWatcher::WatchForUnregistration, this);
+    connect(watcher, &QDBusServiceWatcher::serviceUnregistered, this, &PhotoCtl::OnDaemonLeft);
+
+    m_timer.setSingleShot(true);
+    connect(&m_timer, &QTimer::timeout, this, [this] {
+        printError(QStringLiteral("no answer from photomanager within %1 s").arg(m_timeoutS));
+        finish(Exit_TimedOut);
+    });
+}
+
+PhotoCtl::~PhotoCtl() = default;
+
+int PhotoCtl::Take()
+{
+    if (!isDaemonOnBus())
+        return Exit_NotOnBus;
+    expect(Awaited_PhotoTaken);
+    QDBusPendingReply<int> reply = m_proxy->TakePhoto();
+    reply.waitForFinished();
+    if (reply.isError())
+        return callFailed("TakePhoto", reply.error());
+    const int status = checkedStatus("TakePhoto", reply.value());
+    return status == Exit_Ok ? waitForAnswer() : status;
+}
+
+int PhotoCtl::Stream(int intervalS)
+{
+    if (!isDaemonOnBus())
+        return Exit_NotOnBus;
+    QDBusPendingReply<int> reply = m_proxy->TakePhotoStream(intervalS);
+    reply.waitForFinished();
+    if (reply.isError())
+        return callFailed("TakePhotoStream", reply.error());
+    const int status = checkedStatus("TakePhotoStream", reply.value());
+    if (status == Exit_Ok)
+        printOut(QString::number(reply.value()));
+    return status;
+}
+
+int PhotoCtl::Stop()
+{
+    if (!isDaemonOnBus())
+        return Exit_NotOnBus;
+    expect(Awaited_PhotoStreamStopped);
+    QDBusPendingReply<int> reply = m_proxy->StopPhotoStream();
+    reply.waitForFinished();
+    if (reply.isError())
+        return callFailed("StopPhotoStream", reply.error());
+    const int status = checkedStatus("StopPhotoStream", reply.value());
+    return status == Exit_Ok ? waitForAnswer() : status;
+}
+
+int PhotoCtl::Enable(bool enable)
+{
+    if (!isDaemonOnBus())
+        return Exit_NotOnBus;
+    QDBusPendingReply<bool> current = m_proxy->IsEnabledCamera();
+    current.waitForFinished();
+    if (current.isError())
+        return callFailed("IsEnabledCamera", current.error());
+    m_wantedEnabled = enable;
+    expect(Awaited_CameraEnabled);
+    QDBusPendingReply<int> reply = m_proxy->EnableCamera(enable);
+    reply.waitForFinished();
+    if (reply.isError())
+        return callFailed("EnableCamera", reply.error());
+    const int status = checkedStatus("EnableCamera", reply.value());
+    if (status != Exit_Ok)
+        return status;
+    // The daemon is still told, but a camera that already is so sends no
+    // CameraEnabled.
+    if (current.value() == enable) {
+        printOut(onOff(enable));
+        return Exit_Ok;
+    }
+    return waitForAnswer();
+}
+
+int PhotoCtl::Status()
+{
+    if (!isDaemonOnBus())
+        return Exit_NotOnBus;
+    QDBusPendingReply<bool> reply = m_proxy->IsEnabledCamera();
+    reply.waitForFinished();
+    if (reply.isError())
+        return callFailed("IsEnabledCamera", reply.error());
+    printOut(onOff(reply.value()));
+    return Exit_Ok;
+}
+
+int PhotoCtl::Monitor()
+{
+    if (!QDBusConnection::sessionBus().isConnected()) {
+        printError(QStringLiteral("no session bus: %1")
+                       .arg(QDBusConnection::sessionBus().lastError().message()));
+        return Exit_NotOnBus;
+    }
+    // The daemon may come and go; the subscription stays.
+    expect(Awaited_Everything);
+    return waitForAnswer();
+}
+
+void PhotoCtl::Interrupt()
+{
+    if (m_awaited == Awaited_Everything) {
+        finish(Exit_Ok);
+    } else {
+        printError(QStringLiteral("interrupted"));
+        finish(Exit_Interrupted);
+    }
+}
+
+void PhotoCtl::OnCameraEnabled(bool enabled)
+{
+    if (m_awaited == Awaited_Everything) {
+        printOut(QStringLiteral("CameraEnabled %1").arg(QLatin1String(enabled ? "true" : "false")));
+    } else if (m_awaited == Awaited_CameraEnabled && enabled == m_wantedEnabled) {
+        printOut(onOff(enabled));
+        finish(Exit_Ok);
+    }
+}
+
+void PhotoCtl::OnPhotoTaken(int status, const QString& imagePath)
+{
+    if (m_awaited == Awaited_Everything) {
+        printOut(QStringLiteral("PhotoTaken %1 %2").arg(status).arg(imagePath));
+    } else if (m_awaited == Awaited_PhotoTaken) {
+        printOut(imagePath);
+        finish(Exit_Ok);
+    }
+}
+
+void PhotoCtl::OnPhotoStreamStopped(int imagesNum)
+{
+    if (m_awaited == Awaited_Everything) {
+        printOut(QStringLiteral("PhotoStreamStopped %1").arg(imagesNum));
+    } else if (m_awaited == Awaited_PhotoStreamStopped) {
+        printOut(QString::number(imagesNum));
+        finish(Exit_Ok);
+    }
+}
+
+void PhotoCtl::OnDaemonLeft()
+{
+    if (m_awaited == Awaited_Nothing || m_awaited == Awaited_Everything)
+        return;
+    printError(QStringLiteral("photomanager left the bus before answering"));
+    finish(Exit_NotOnBus);
+}
+
+bool PhotoCtl::isDaemonOnBus()
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+        printError(QStringLiteral("no session bus: %1").arg(bus.lastError().message()));
+        return false;
+    }
+    if (!bus.interface()->isServiceRegistered(QString::fromLatin1(kService)).value()) {
+        printError(
+            QStringLiteral("photomanager is not on the bus (%1)").arg(QLatin1String(kService)));
+        return false;
+    }
+    return true;
+}
+
+int PhotoCtl::callFailed(const char* method, const QDBusError& error)
+{
+    printError(QStringLiteral("%1 failed: %2").arg(QLatin1String(method), error.message()));
+    const bool late = error.type() == QDBusError::NoReply || error.type() == QDBusError::Timeout;
+    return late ? Exit_TimedOut : Exit_NotOnBus;
+}
+
+int PhotoCtl::checkedStatus(const char* method, int status)
+{
+    if (status == kFolderNotWithinLimit) {
+        printError(QStringLiteral("%1 refused (%2): the photo folder is full or missing")
+                       .arg(QLatin1String(method))
+                       .arg(status));
+        return Exit_Refused;
+    }
+    if (status != 0) {
+        printError(
+            QStringLiteral("%1 refused with status %2").arg(QLatin1String(method)).arg(status));
+        return Exit_Refused;
+    }
+    return Exit_Ok;
+}
+
+void PhotoCtl::expect(Awaited awaited)
+{
+    m_awaited = awaited;
+    m_finished = false;
+}
+
+int PhotoCtl::waitForAnswer()
+{
+    if (m_awaited != Awaited_Everything)
+        m_timer.start(m_timeoutS * 1000);
+    // The answer may already have come while the call was being made.
+    if (!m_finished)
+        m_loop.exec();
+    m_timer.stop();
+    m_awaited = Awaited_Nothing;
+    return m_exitStatus;
+}
+
+void PhotoCtl::finish(int exitStatus)
+{
+    m_exitStatus = exitStatus;
+    m_finished = true;
+    m_loop.quit();
+}
