@@ -61,6 +61,9 @@ MockPeer::~MockPeer()
 
 bool MockPeer::start()
 {
+    // A peer that has just crashed may have left the bus before its process is reaped.
+    if (m_process->state() != QProcess::NotRunning)
+        m_process->waitForFinished(10000);
     m_process->start(QString::fromLatin1(kPython), m_arguments);
     if (!m_process->waitForStarted(10000))
         return false;
