@@ -7,12 +7,12 @@ CMAKE_FLAGS ?=
 
 BUILD_PACKAGES := cmake make g++ pkg-config qtbase5-dev qtbase5-dev-tools
 RUN_PACKAGES := dbus-daemon dbus-bin python3 python3-dbusmock util-linux mount
-TEST_PACKAGES := $(BUILD_PACKAGES) $(RUN_PACKAGES) clang-format
+TEST_PACKAGES := $(BUILD_PACKAGES) $(RUN_PACKAGES) clang-format valgrind clang libclang-rt-14-dev
 DEMO_PACKAGES := $(BUILD_PACKAGES) $(RUN_PACKAGES)
 # What deps installs; make demo narrows it to its own list.
 DEPS_PACKAGES = $(TEST_PACKAGES)
 
-.PHONY: all deps build test demo format clean
+.PHONY: all deps build test test-native test-sanitizers test-fuzz demo format clean
 
 all: build
 
@@ -25,19 +25,48 @@ $(BUILD_DIR)/CMakeCache.txt:
 build: deps $(BUILD_DIR)/CMakeCache.txt
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
-test: build
+# The whole suite, then again built with AddressSanitizer and
+# UndefinedBehaviorSanitizer, then a short run of each fuzz target.
+test: test-native test-sanitizers test-fuzz
+
+test-native: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+SANITIZE_BUILD_DIR ?= build-asan
+FUZZ_BUILD_DIR ?= build-fuzz
+SANITIZER_ENV := ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1 \
+  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+
+test-sanitizers: deps
+	cmake -S . -B $(SANITIZE_BUILD_DIR) -DPHOTOMANAGER_WERROR=ON \
+	  -DPHOTOMANAGER_SANITIZE=address,undefined -DPHOTOMANAGER_BUILD_BENCH=OFF $(CMAKE_FLAGS)
+	cmake --build $(SANITIZE_BUILD_DIR) -j $(JOBS)
+	cd $(SANITIZE_BUILD_DIR) && $(SANITIZER_ENV) ctest -E '^format$$' --output-on-failure -j $(JOBS)
+
+test-fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD_DIR) -DPHOTOMANAGER_WERROR=ON \
+	  -DPHOTOMANAGER_SANITIZE=address,undefined,fuzzer-no-link -DPHOTOMANAGER_BUILD_FUZZ=ON \
+	  -DPHOTOMANAGER_BUILD_TESTS=OFF -DPHOTOMANAGER_BUILD_BENCH=OFF $(CMAKE_FLAGS)
+	cmake --build $(FUZZ_BUILD_DIR) -j $(JOBS)
+	cd $(FUZZ_BUILD_DIR) && $(SANITIZER_ENV) ctest -L fuzz --output-on-failure -j $(JOBS)
 
 # The daemon against the simulated device, narrated (sim/demo.sh; needs root).
 demo: DEPS_PACKAGES = $(DEMO_PACKAGES)
 demo: build
 	./sim/demo.sh $(BUILD_DIR)
 
+# The daemon against its floor, side by side on private buses (bench/; needs
+# root). Never part of make test: a benchmark reports, it does not fail.
+.PHONY: bench
+bench: build
+	$(BUILD_DIR)/bench/photomanager_bench --csv $(BUILD_DIR)/bench-results.csv \
+	  --markdown $(BUILD_DIR)/bench-results.md
+
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(SANITIZE_BUILD_DIR) $(FUZZ_BUILD_DIR)
 
 # The device build: arm64 through the cross toolchain, warnings as errors.
 # Tests that need no bus also run under qemu-user; the others run natively

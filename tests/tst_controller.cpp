@@ -76,6 +76,7 @@ private slots:
         delete m_ctrl;
         delete m_log;
         QVERIFY(m_mocks.reset());
+        QDir(m_dir.path() + QStringLiteral("/settings.ini")).removeRecursively();
     }
 
     // Stream intervals: below 1, missing or too large for the timer start
@@ -251,7 +252,9 @@ private slots:
     // whether the machine's start or a power signal switches the camera on.
     void enablingPolicy_data()
     {
-        QTest::addColumn<QByteArray>("userEnabled"); // empty: no configuration file
+        // null: no configuration file; "<empty>": an empty one; "<dir>": a
+        // folder in its place, which cannot be read as a file
+        QTest::addColumn<QByteArray>("userEnabled");
         QTest::addColumn<QString>("power"); // GetPowerOk's answer
         QTest::addColumn<QString>("trigger");
         QTest::addColumn<bool>("enables");
@@ -259,6 +262,10 @@ private slots:
                                          << "start" << false;
         QTest::newRow("start, no configuration") << QByteArray() << "(0, True)"
                                                  << "start" << false;
+        QTest::newRow("start, empty configuration") << QByteArray("<empty>") << "(0, True)"
+                                                    << "start" << false;
+        QTest::newRow("start, unreadable configuration") << QByteArray("<dir>") << "(0, True)"
+                                                         << "start" << false;
         QTest::newRow("start, garbage setting") << QByteArray("yes") << "(0, True)"
                                                 << "start" << false;
         QTest::newRow("start, no power") << QByteArray("1") << "(0, False)"
@@ -280,9 +287,13 @@ private slots:
         QFETCH(QString, power);
         QFETCH(QString, trigger);
         QFETCH(bool, enables);
-        if (userEnabled.isNull())
-            QFile::remove(m_dir.path() + QStringLiteral("/settings.ini"));
-        else
+        const QString settings = m_dir.path() + QStringLiteral("/settings.ini");
+        QFile::remove(settings);
+        if (userEnabled == "<empty>")
+            QVERIFY(QFile(settings).open(QIODevice::WriteOnly));
+        else if (userEnabled == "<dir>")
+            QVERIFY(QDir().mkdir(settings));
+        else if (!userEnabled.isNull())
             writeUserEnabled(userEnabled);
         QVERIFY(m_mocks.status.addMethod(QStringLiteral("GetPowerOk"), QString(),
             QStringLiteral("ib"), QStringLiteral("ret = ") + power));

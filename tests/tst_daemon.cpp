@@ -145,6 +145,29 @@ private slots:
         QCOMPARE(m_mocks.rgb.calls(QStringLiteral("Disable")).size(), 2);
     }
 
+    // The photo end to end with the daemon under valgrind's memcheck (run by
+    // the tst_daemon_valgrind test): no invalid access, nothing definitely lost.
+    void photoUnderValgrind()
+    {
+        if (qEnvironmentVariableIsEmpty("PHOTOMANAGER_VALGRIND"))
+            QSKIP("run by the tst_daemon_valgrind test");
+        m_daemon->setWrapper({QStringLiteral("valgrind"), QStringLiteral("--error-exitcode=99"),
+            QStringLiteral("--leak-check=full"), QStringLiteral("--errors-for-leak-kinds=definite"),
+            QStringLiteral("--show-leak-kinds=definite")});
+        QVERIFY(m_daemon->start());
+        QVERIFY(m_daemon->waitForService(120000));
+        QVERIFY(m_mocks.captureWrites(m_daemon->dataDir()));
+        QVERIFY(m_daemon->waitForLine(QStringLiteral("statemachine available"), 1, 60000));
+        PhotoClient client;
+        QCOMPARE(client.callStatus(QStringLiteral("TakePhoto")), 0);
+        QVERIFY(client.waitForSignal(QStringLiteral("PhotoTaken(0,"), 60000));
+        QVERIFY(m_daemon->sendSignal(SIGTERM));
+        QVERIFY(m_daemon->waitForExit(120000));
+        QVERIFY(m_daemon->countLines(QStringLiteral("Memcheck")) > 0); // really under valgrind
+        QCOMPARE(m_daemon->exitCode(), 0);
+        QCOMPARE(m_daemon->countLines(QStringLiteral("Succesfully terminated")), 1);
+    }
+
     // A stream of one photo a second delivers photos until stopped, and the
     // stop reports how many.
     void streamEndToEnd()
