@@ -314,9 +314,12 @@ QString PhotoManagerCtrl::newImagePath()
 {
     const QString pattern = tr("%1/image_%2.jpg");
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddhhmmss"));
+    const auto taken = [this](const QString& path) {
+        const QFileInfo file(path);
+        return path == m_lastImagePath || file.exists() || file.isSymLink();
+    };
     QString path = pattern.arg(m_photoPath, stamp);
-    for (int n = 1;
-         path == m_lastImagePath || QFileInfo(path).exists() || QFileInfo(path).isSymLink(); ++n)
+    for (int n = 1; taken(path); ++n)
         path = pattern.arg(m_photoPath, stamp + QLatin1Char('_') + QString::number(n));
     m_lastImagePath = path;
     return path;
