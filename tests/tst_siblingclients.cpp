@@ -225,6 +225,32 @@ private slots:
         }
     }
 
+    // Replies with extra values are read by their first ones; replies that
+    // lack the value fail like errors, but for VideoGetActive, whose status
+    // alone is still read.
+    void wrongArgumentCounts()
+    {
+        const QString s = QStringLiteral("s"), b = QStringLiteral("b"), bb = QStringLiteral("bb");
+        const QString two = QStringLiteral("ret = (0, 0)");
+        QVERIFY(m_camera.addMethod(QStringLiteral("CaptureSingle"), s, QStringLiteral("ii"), two));
+        QVERIFY(m_camera.addMethod(QStringLiteral("VideoSetActive"), b, QStringLiteral("ii"), two));
+        QVERIFY(m_camera.addMethod(QStringLiteral("VideoGetActive"), QString(), QStringLiteral("i"),
+            QStringLiteral("ret = 7")));
+        QVERIFY(m_rgb.addMethod(
+            QStringLiteral("IsDisabled"), QString(), bb, QStringLiteral("ret = (True, True)")));
+        QVERIFY(m_rgb.addMethod(QStringLiteral("Disable"), bb, QString(), QString()));
+        QCOMPARE(m_hub->CameraCallSynch(Hub::CameraCommand_CaptureSingle, {QStringLiteral("/p")}),
+            QVariantList{0});
+        QCOMPARE(
+            m_hub->CameraCallSynch(Hub::CameraCommand_VideoSetActive, {true}), QVariantList{0});
+        QCOMPARE(m_hub->CameraCallSynch(Hub::CameraCommand_VideoGetActive, {}),
+            (QVariantList{7, false}));
+        QCOMPARE(
+            m_hub->RGBManagerCallSynch(Hub::RGBManagerCommand_IsDisabled, {}), QVariantList{true});
+        QCOMPARE(
+            m_hub->RGBManagerCallSynch(Hub::RGBManagerCommand_Disable, {true}), QVariantList());
+    }
+
     // Without clients every call gives an empty list after its line.
     void callsWithoutClients()
     {
