@@ -40,6 +40,7 @@ PhotoManagerCtrl::PhotoManagerCtrl(const char* objectPath)
     , m_statusManagerProxy(nullptr)
     , m_captureTimeoutMs(kCaptureTimeoutMs)
     , m_stateMachineStarting(false)
+    , m_lastImageCounter(0)
 {
     connect(&m_photoStreamTimer, SIGNAL(timeout()), this, SLOT(TakePhotoForStream()));
     connect(&m_capturePhotoTimer, SIGNAL(timeout()), this, SLOT(TakePhotoTimeout()));
@@ -307,22 +308,28 @@ void PhotoManagerCtrl::CapturePhoto()
     }
 }
 
-// A photo named after the current second, or the first free name with a
-// counter when that name is taken on disk or was given to the previous photo,
-// whose file the camera manager may not have written yet.
+// A photo named after the current second, with a counter when more photos
+// fall into that second or the name is taken on disk. Within a second the
+// counter only grows, so no name is issued twice, not even one whose photo
+// the camera manager has not written yet or trimming has deleted since.
 QString PhotoManagerCtrl::newImagePath()
 {
     const QString pattern = tr("%1/image_%2.jpg");
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddhhmmss"));
-    const auto taken = [this](const QString& path) {
-        const QFileInfo file(path);
-        return path == m_lastImagePath || file.exists() || file.isSymLink();
+    const auto name = [&](int counter) {
+        return pattern.arg(m_photoPath,
+            counter == 0 ? stamp : stamp + QLatin1Char('_') + QString::number(counter));
     };
-    QString path = pattern.arg(m_photoPath, stamp);
-    for (int n = 1; taken(path); ++n)
-        path = pattern.arg(m_photoPath, stamp + QLatin1Char('_') + QString::number(n));
-    m_lastImagePath = path;
-    return path;
+    const auto taken = [](const QString& path) {
+        const QFileInfo file(path);
+        return file.exists() || file.isSymLink();
+    };
+    int counter = stamp == m_lastImageStamp ? m_lastImageCounter + 1 : 0;
+    while (taken(name(counter)))
+        ++counter;
+    m_lastImageStamp = stamp;
+    m_lastImageCounter = counter;
+    return name(counter);
 }
 
 bool PhotoManagerCtrl::isCameraEnabledByUser()

@@ -68,5 +68,6 @@ private:
     int m_captureTimeoutMs;
     // Qt accepts events from start() on, before isRunning() turns true.
     bool m_stateMachineStarting;
-    QString m_lastImagePath;
+    QString m_lastImageStamp; // time stamp and counter of the last name issued
+    int m_lastImageCounter;
 };
