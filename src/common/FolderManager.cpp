@@ -29,7 +29,7 @@ qint64 localWallClockMsecs(const struct stat& st)
     struct tm local = {};
     const time_t seconds = st.st_mtim.tv_sec;
     localtime_r(&seconds, &local);
-    return static_cast<qint64>(timegm(&local)) * 1000 + st.st_mtim.tv_nsec / 1000000;
+    return (static_cast<qint64>(seconds) + local.tm_gmtoff) * 1000 + st.st_mtim.tv_nsec / 1000000;
 }
 
 // Oldest first, and among equal times the order of QDir::Time | QDir::Reversed:

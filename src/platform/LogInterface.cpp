@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 LogInterface* _logInterface = nullptr;
 
@@ -30,13 +31,20 @@ int LogInterface::syslogPriority(unsigned int level)
 QByteArray LogInterface::escaped(const char* text)
 {
     static const char hex[] = "0123456789abcdef";
+    const auto plain = [](unsigned char c) { return c >= 0x20 && c != 0x7f; };
     QByteArray out;
-    for (const char* p = text; p && *p; ++p) {
-        const auto c = static_cast<unsigned char>(*p);
-        if (c >= 0x20 && c != 0x7f) {
-            out.append(*p);
-            continue;
-        }
+    if (!text)
+        return out;
+    out.reserve(static_cast<int>(std::strlen(text)) + 8);
+    for (const char* p = text; *p;) {
+        // Printable runs are copied whole; every line is mostly one such run.
+        const char* run = p;
+        while (*p && plain(static_cast<unsigned char>(*p)))
+            ++p;
+        out.append(run, static_cast<int>(p - run));
+        if (!*p)
+            break;
+        const auto c = static_cast<unsigned char>(*p++);
         switch (c) {
         case '\n':
             out.append("\\n");
