@@ -41,29 +41,44 @@ bool olderFirst(const Entry& a, const Entry& b)
     return a.decodedName.compare(b.decodedName) > 0;
 }
 
-// The visible regular files of an open folder (what QDir::Files | QDir::NoSymLinks
-// lists), without following any link.
-std::vector<Entry> listRegularFiles(int dirFd)
+// The names of the visible regular files of an open folder (what
+// QDir::Files | QDir::NoSymLinks lists), without following any link. The
+// directory entry's type decides; only entries of unknown type are stat'ed.
+std::vector<QByteArray> regularFileNames(int dirFd)
 {
-    std::vector<Entry> entries;
+    std::vector<QByteArray> names;
     const int listFd = ::dup(dirFd);
-    if (listFd < 0)
-        return entries;
-    DIR* dir = ::fdopendir(listFd);
+    DIR* dir = listFd < 0 ? nullptr : ::fdopendir(listFd);
     if (!dir) {
-        ::close(listFd);
-        return entries;
+        if (listFd >= 0)
+            ::close(listFd);
+        return names;
     }
     while (const dirent* item = ::readdir(dir)) {
         if (item->d_name[0] == '.')
             continue;
         struct stat st;
-        if (::fstatat(dirFd, item->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode))
-            continue;
-        const QByteArray name(item->d_name);
-        entries.push_back({name, QFile::decodeName(name), localWallClockMsecs(st)});
+        if (item->d_type == DT_REG
+            || (item->d_type == DT_UNKNOWN
+                && ::fstatat(dirFd, item->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0
+                && S_ISREG(st.st_mode)))
+            names.emplace_back(item->d_name);
     }
     ::closedir(dir);
+    return names;
+}
+
+// The files with their times, for those that are still regular files.
+std::vector<Entry> withTimes(int dirFd, const std::vector<QByteArray>& names)
+{
+    std::vector<Entry> entries;
+    entries.reserve(names.size());
+    for (const QByteArray& name : names) {
+        struct stat st;
+        if (::fstatat(dirFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0
+            && S_ISREG(st.st_mode))
+            entries.push_back({name, QFile::decodeName(name), localWallClockMsecs(st)});
+    }
     return entries;
 }
 
@@ -82,17 +97,21 @@ bool FolderManager::RemoveExceedingFiles() const
     if (dirFd < 0)
         return false;
 
-    std::vector<Entry> files = listRegularFiles(dirFd);
-    qint64 excess = static_cast<qint64>(files.size()) - m_maxFiles;
+    // Times are read and sorted only when there is something to remove.
+    const std::vector<QByteArray> names = regularFileNames(dirFd);
+    qint64 excess = static_cast<qint64>(names.size()) - m_maxFiles;
     if (excess > 0) {
+        std::vector<Entry> files = withTimes(dirFd, names);
+        excess = static_cast<qint64>(files.size()) - m_maxFiles;
         std::sort(files.begin(), files.end(), olderFirst);
         for (const Entry& file : files) {
+            if (excess <= 0)
+                break;
             // A file that cannot be removed is skipped; the next newer one goes instead.
             if (::unlinkat(dirFd, file.name.constData(), 0) != 0)
                 continue;
             PM_LOG(4, "[%s:%d] %s: remove exceeding file: %s", file.name.constData());
-            if (--excess == 0)
-                break;
+            --excess;
         }
     }
     ::close(dirFd);
