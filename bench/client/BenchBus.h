@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+
+// A private dbus-daemon for one side of the comparison. Nothing of the
+// machine's own buses is used.
+class BenchBus {
+public:
+    BenchBus();
+    ~BenchBus();
+
+    bool start();
+    void stop();
+    QString address() const;
+
+private:
+    QProcess m_daemon;
+    QString m_address;
+};

@@ -1,0 +1,169 @@
+// photomanager_bench: the daemon against its floor, side by side in one run.
+// Every figure is taken from both sides in turns and reported as a ratio, so
+// the table holds on a busy machine. Runs as root (private mount namespaces).
+
+#include "BenchSide.h"
+#include "Clock.h"
+#include "EndToEndBench.h"
+#include "LatencyBench.h"
+#include "MachineInfo.h"
+#include "ResultTable.h"
+#include "StartupBench.h"
+#include "ThroughputBench.h"
+#include "TrimBench.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <functional>
+
+namespace {
+struct Plan {
+    int callsPerMethod;
+    int photos;
+    int throughputRounds;
+    int throughputRoundMs;
+    QVector<TrimBench::Size> trimSizes;
+    int starts;
+};
+
+// The full plan makes 10,000 calls to each side before memory is read again
+// (100 warm-up and 2,400 measured calls of each of four methods).
+const Plan kFullPlan{2400, 400, 20, 250, {{101, 100}, {1000, 30}, {10000, 8}, {100000, 3}}, 20};
+const Plan kQuickPlan{300, 40, 2, 300, {{101, 10}, {1000, 4}, {10000, 2}, {100000, 1}}, 4};
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication application(argc, argv);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("The daemon against its floor, side by side."));
+    parser.addHelpOption();
+    const QCommandLineOption csvOption(QStringLiteral("csv"),
+        QStringLiteral("Write the table as CSV to <file>."), QStringLiteral("file"));
+    const QCommandLineOption markdownOption(QStringLiteral("markdown"),
+        QStringLiteral("Write the table as Markdown to <file>."), QStringLiteral("file"));
+    const QCommandLineOption onlyOption(QStringLiteral("only"),
+        QStringLiteral("Run only these, comma-separated: latency, endtoend, throughput, memory, "
+                       "trim, startup."),
+        QStringLiteral("list"));
+    const QCommandLineOption quickOption(QStringLiteral("quick"),
+        QStringLiteral("Fewer calls and runs: a smoke test of the bench."));
+    const QCommandLineOption prefixOption(QStringLiteral("daemon-prefix"),
+        QStringLiteral("Run the daemon under <command> (space-separated), e.g. valgrind."),
+        QStringLiteral("command"));
+    // Another binary in either place, e.g. a changed daemon against the current one.
+    const QCommandLineOption daemonOption(QStringLiteral("daemon"),
+        QStringLiteral("The daemon binary (default: the one built with the bench)."),
+        QStringLiteral("path"), QStringLiteral(BENCH_DAEMON_BINARY));
+    const QCommandLineOption floorOption(QStringLiteral("floor"),
+        QStringLiteral("The floor binary (default: the one built with the bench)."),
+        QStringLiteral("path"), QStringLiteral(BENCH_FLOOR_BINARY));
+    const QCommandLineOption methodsOption(QStringLiteral("methods"),
+        QStringLiteral("Round trips of these methods only, comma-separated (profiling)."),
+        QStringLiteral("list"));
+    const QCommandLineOption floorPrefixOption(QStringLiteral("floor-prefix"),
+        QStringLiteral("Run the floor under <command>, as --daemon-prefix."),
+        QStringLiteral("command"));
+    // tmpfs by default: on a disk, creating and journalling 100,000 files
+    // would take minutes and swamp both trims alike.
+    const QFileInfo shm(QStringLiteral("/dev/shm"));
+    const QCommandLineOption scratchOption(QStringLiteral("scratch"),
+        QStringLiteral("Make the trim folders under <dir> (default: /dev/shm, else the temporary "
+                       "folder)."),
+        QStringLiteral("dir"), shm.isDir() && shm.isWritable() ? shm.filePath() : QDir::tempPath());
+    parser.addOptions({csvOption, markdownOption, onlyOption, quickOption, prefixOption,
+        floorPrefixOption, scratchOption, methodsOption, daemonOption, floorOption});
+    parser.process(application);
+
+    if (::geteuid() != 0) {
+        std::fprintf(
+            stderr, "bench: needs root, to run the services in private mount namespaces\n");
+        return 1;
+    }
+
+    const Plan& plan = parser.isSet(quickOption) ? kQuickPlan : kFullPlan;
+    const QStringList only = parser.value(onlyOption).split(QLatin1Char(','), Qt::SkipEmptyParts);
+    const auto selected = [&only](const char* name) {
+        return only.isEmpty() || only.contains(QLatin1String(name));
+    };
+
+    const MachineInfo machine = MachineInfo::read();
+    std::fprintf(stderr, "bench: %s\n", qPrintable(machine.summary()));
+
+    BenchPrograms programs{parser.value(daemonOption), parser.value(floorOption),
+        QStringLiteral(BENCH_PEER_BINARY),
+        parser.value(prefixOption).split(QLatin1Char(' '), Qt::SkipEmptyParts),
+        parser.value(floorPrefixOption).split(QLatin1Char(' '), Qt::SkipEmptyParts)};
+    BenchSide daemon(BenchSide::Kind::Daemon, programs);
+    BenchSide floor(BenchSide::Kind::Floor, programs);
+    std::fprintf(stderr, "bench: starting both sides (the daemon's log goes to /dev/null)\n");
+    if (!daemon.start(100) || !floor.start(0)) {
+        std::fprintf(stderr, "bench: the services did not come up\n");
+        return 1;
+    }
+
+    ResultTable table;
+    bool ok = true;
+    // Runs one part when selected and nothing has failed, and says how long it took.
+    const auto phase = [&](const char* name, const std::function<bool()>& part) {
+        if (!ok || !selected(name))
+            return;
+        const qint64 start = nowNs();
+        ok = part();
+        std::fprintf(
+            stderr, "bench: %s took %.1f s\n", name, static_cast<double>(nowNs() - start) / 1e9);
+    };
+
+    const qint64 rssAtStart[2] = {daemon.service().residentKiB(), floor.service().residentKiB()};
+    qint64 rssAfterCalls[2] = {rssAtStart[0], rssAtStart[1]};
+    int callsMade = 0;
+    phase("latency", [&] {
+        LatencyBench latency(daemon, floor, plan.callsPerMethod);
+        latency.setMethods(parser.value(methodsOption).split(QLatin1Char(','), Qt::SkipEmptyParts));
+        const bool done = latency.run(table);
+        callsMade = latency.callsMade();
+        rssAfterCalls[0] = daemon.service().residentKiB();
+        rssAfterCalls[1] = floor.service().residentKiB();
+        return done;
+    });
+    phase("endtoend", [&] { return EndToEndBench(daemon, floor, plan.photos).run(table); });
+    phase("throughput", [&] {
+        return ThroughputBench(daemon, floor, 8, plan.throughputRounds, plan.throughputRoundMs)
+            .run(table);
+    });
+    phase("memory", [&] {
+        table.add(QStringLiteral("resident memory after start-up"), QStringLiteral("KiB"),
+            static_cast<double>(rssAtStart[0]), static_cast<double>(rssAtStart[1]),
+            ResultTable::Goal::AtMost, 1.15);
+        if (callsMade > 0)
+            table.add(QStringLiteral("resident memory after %1 calls").arg(callsMade),
+                QStringLiteral("KiB"), static_cast<double>(rssAfterCalls[0]),
+                static_cast<double>(rssAfterCalls[1]), ResultTable::Goal::AtMost, 1.15);
+        return true;
+    });
+    phase("trim", [&] {
+        QTemporaryDir scratch(
+            parser.value(scratchOption) + QStringLiteral("/photomanager-bench-XXXXXX"));
+        return scratch.isValid() && TrimBench(scratch.path(), plan.trimSizes).run(table);
+    });
+    phase("startup", [&] { return StartupBench(daemon, floor, plan.starts).run(table); });
+
+    std::printf("\n%s\n\n", qPrintable(machine.summary()));
+    table.print(stdout);
+    std::fflush(stdout);
+    if (parser.isSet(csvOption) && !table.writeCsv(parser.value(csvOption)))
+        std::fprintf(stderr, "bench: cannot write %s\n", qPrintable(parser.value(csvOption)));
+    if (parser.isSet(markdownOption)
+        && !table.writeMarkdown(parser.value(markdownOption), machine.summary()))
+        std::fprintf(stderr, "bench: cannot write %s\n", qPrintable(parser.value(markdownOption)));
+    if (!ok)
+        std::fprintf(stderr, "bench: stopped early; the table holds what was measured\n");
+    return ok ? 0 : 1;
+}

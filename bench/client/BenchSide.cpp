@@ -1,0 +1,196 @@
+#include "BenchSide.h"
+
+#include "Clock.h"
+#include "SignalWaiter.h"
+
+#include <QDBusConnectionInterface>
+#include <QDBusServiceWatcher>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QTimer>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+const char* const BenchSide::kPhotoService = "com.zandrel.quor.photomanager";
+const char* const BenchSide::kPhotoPath = "/com/zandrel/quor/photomanager/photoobj";
+const char* const BenchSide::kPhotoInterface = "com.zandrel.quor.photointerface";
+const char* const BenchSide::kCameraService = "com.zandrel.quor.cameramanager";
+const char* const BenchSide::kCameraPath = "/com/zandrel/quor/cameramanager/cameraobj";
+const char* const BenchSide::kCameraInterface = "com.zandrel.quor.camerainterface";
+const char* const BenchSide::kRgbService = "com.zandrel.quor.rgbfeaturemanager";
+const char* const BenchSide::kRgbPath = "/com/zandrel/quor/rgbfeaturemanager/rgbmanagerobj";
+const char* const BenchSide::kRgbInterface = "com.zandrel.quor.rgbmanagerinterface";
+
+BenchSide::BenchSide(Kind kind, const BenchPrograms& programs)
+    : m_kind(kind)
+    , m_programs(programs)
+    , m_connectionName(QStringLiteral("bench-") + name())
+{
+}
+
+BenchSide::~BenchSide()
+{
+    m_service.reset();
+    m_peers.clear();
+    QDBusConnection::disconnectFromBus(m_connectionName);
+}
+
+BenchSide::Kind BenchSide::kind() const
+{
+    return m_kind;
+}
+
+QString BenchSide::name() const
+{
+    return m_kind == Kind::Daemon ? QStringLiteral("daemon") : QStringLiteral("floor");
+}
+
+bool BenchSide::start(int photoFiles)
+{
+    if (!m_dataDir.isValid() || !QDir(m_dataDir.path()).mkpath(QStringLiteral("config"))
+        || !fillPhotoFolder(m_kind == Kind::Daemon ? photoFiles : 0))
+        return false;
+    if (!m_bus.start())
+        return false;
+    if (!QDBusConnection::connectToBus(m_bus.address(), m_connectionName).isConnected())
+        return false;
+
+    const QStringList peers{
+        QStringLiteral("camera"), QStringLiteral("rgb"), QStringLiteral("status")};
+    const QStringList peerNames{QString::fromLatin1(kCameraService),
+        QString::fromLatin1(kRgbService), QStringLiteral("com.zandrel.quor.statusmanager")};
+    for (int i = 0; i < peers.size(); ++i) {
+        m_peers.push_back(
+            std::make_unique<ServiceProcess>(m_programs.peer, QStringList{peers[i]}, busAddress()));
+        if (!m_peers.back()->start() || !waitForName(peerNames[i], true, 10000))
+            return false;
+    }
+
+    if (m_kind == Kind::Floor)
+        return startService();
+    // The daemon finds the camera manager within a second, starts its state
+    // machine, and the off state switches video off.
+    SignalWaiter cameraOff(connection(), QString::fromLatin1(kPhotoPath),
+        QString::fromLatin1(kPhotoInterface), QStringLiteral("CameraEnabled"), QVariant(false));
+    return cameraOff.isConnected() && startService() && cameraOff.waitFor(1, 30000);
+}
+
+bool BenchSide::startService(qint64* ownedNs, int timeoutMs)
+{
+    if (!m_service) {
+        const bool daemon = m_kind == Kind::Daemon;
+        m_service = std::make_unique<ServiceProcess>(
+            daemon ? m_programs.daemon : m_programs.floor, QStringList(), busAddress());
+        m_service->setSandboxDataDir(m_dataDir.path());
+        m_service->setPrefix(daemon ? m_programs.daemonPrefix : m_programs.floorPrefix);
+    }
+
+    // Watching before the start, so that the moment the name is taken is
+    // seen as it happens.
+    QDBusServiceWatcher watcher(QString::fromLatin1(kPhotoService), connection(),
+        QDBusServiceWatcher::WatchForRegistration);
+    QEventLoop loop;
+    qint64 owned = 0;
+    QObject::connect(&watcher, &QDBusServiceWatcher::serviceRegistered, [&] {
+        owned = nowNs();
+        loop.quit();
+    });
+    QObject::connect(&m_service->process(),
+        QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), &loop, &QEventLoop::quit);
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+
+    if (!m_service->start())
+        return false;
+    loop.exec();
+    if (ownedNs)
+        *ownedNs = owned;
+    return owned != 0;
+}
+
+bool BenchSide::stopService()
+{
+    if (!m_service)
+        return true;
+    m_service->stop();
+    return waitForName(QString::fromLatin1(kPhotoService), false, 10000);
+}
+
+ServiceProcess& BenchSide::service()
+{
+    return *m_service;
+}
+
+QDBusConnection BenchSide::connection() const
+{
+    return QDBusConnection(m_connectionName);
+}
+
+QString BenchSide::busAddress() const
+{
+    return m_bus.address();
+}
+
+QString BenchSide::photoDir() const
+{
+    return m_dataDir.path() + QStringLiteral("/photo");
+}
+
+QDBusMessage BenchSide::photoCall(const QString& method, const QVariantList& args)
+{
+    QDBusMessage message = QDBusMessage::createMethodCall(QString::fromLatin1(kPhotoService),
+        QString::fromLatin1(kPhotoPath), QString::fromLatin1(kPhotoInterface), method);
+    message.setArguments(args);
+    return message;
+}
+
+QDBusMessage BenchSide::cameraCall(const QString& method, const QVariantList& args)
+{
+    QDBusMessage message = QDBusMessage::createMethodCall(QString::fromLatin1(kCameraService),
+        QString::fromLatin1(kCameraPath), QString::fromLatin1(kCameraInterface), method);
+    message.setArguments(args);
+    return message;
+}
+
+QDBusMessage BenchSide::rgbCall(const QString& method, const QVariantList& args)
+{
+    QDBusMessage message = QDBusMessage::createMethodCall(QString::fromLatin1(kRgbService),
+        QString::fromLatin1(kRgbPath), QString::fromLatin1(kRgbInterface), method);
+    message.setArguments(args);
+    return message;
+}
+
+// Photos with distinct times, older than anything the daemon would write.
+bool BenchSide::fillPhotoFolder(int files)
+{
+    const QString dir = photoDir();
+    if (!QDir().mkpath(dir))
+        return false;
+    for (int i = 0; i < files; ++i) {
+        const QString path
+            = dir + QStringLiteral("/image_20200101%1.jpg").arg(i, 6, 10, QLatin1Char('0'));
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write("jpeg") != 4)
+            return false;
+        file.close();
+        const timespec times[2] = {{1577836800 + i, 0}, {1577836800 + i, 0}};
+        if (::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) != 0)
+            return false;
+    }
+    return true;
+}
+
+bool BenchSide::waitForName(const QString& name, bool owned, int timeoutMs)
+{
+    QDBusConnectionInterface* bus = connection().interface();
+    const qint64 deadline = nowNs() + static_cast<qint64>(timeoutMs) * 1000000;
+    while (bus->isServiceRegistered(name).value() != owned) {
+        if (nowNs() > deadline)
+            return false;
+        QEventLoop loop;
+        QTimer::singleShot(5, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return true;
+}

@@ -1,0 +1,83 @@
+#pragma once
+
+#include "BenchBus.h"
+#include "ServiceProcess.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QVariantList>
+
+#include <memory>
+#include <vector>
+
+// Where the bench finds its programs.
+struct BenchPrograms {
+    QString daemon;
+    QString floor;
+    QString peer;
+    // Run the daemon or the floor under another program (profiling).
+    QStringList daemonPrefix;
+    QStringList floorPrefix;
+};
+
+// One side of the comparison, complete: a private bus, the three fast
+// sibling services, and on it the photo service, either the daemon or its
+// floor, each in the same private mount namespace set-up. Both sides run at
+// the same time, each on its own bus, since both own the same bus name; the
+// bench alternates between them.
+class BenchSide {
+public:
+    enum class Kind { Daemon, Floor };
+
+    static const char* const kPhotoService;
+    static const char* const kPhotoPath;
+    static const char* const kPhotoInterface;
+    static const char* const kCameraService;
+    static const char* const kCameraPath;
+    static const char* const kCameraInterface;
+    static const char* const kRgbService;
+    static const char* const kRgbPath;
+    static const char* const kRgbInterface;
+
+    BenchSide(Kind kind, const BenchPrograms& programs);
+    ~BenchSide();
+
+    BenchSide(const BenchSide&) = delete;
+    BenchSide& operator=(const BenchSide&) = delete;
+
+    Kind kind() const;
+    QString name() const;
+
+    // Bus, siblings, then the service; ready when the service owns its name
+    // and, for the daemon, its state machine has switched the camera off.
+    bool start(int photoFiles);
+    // Starts the service alone; ownedNs tells when its name was seen owned.
+    bool startService(qint64* ownedNs = nullptr, int timeoutMs = 30000);
+    // Stops the service and waits until its name is released.
+    bool stopService();
+
+    ServiceProcess& service();
+    QDBusConnection connection() const;
+    QString busAddress() const;
+    QString photoDir() const;
+
+    // Prepared method calls of the photo service and of the siblings.
+    static QDBusMessage photoCall(const QString& method, const QVariantList& args = {});
+    static QDBusMessage cameraCall(const QString& method, const QVariantList& args = {});
+    static QDBusMessage rgbCall(const QString& method, const QVariantList& args = {});
+
+private:
+    bool fillPhotoFolder(int files);
+    bool waitForName(const QString& name, bool owned, int timeoutMs);
+
+    Kind m_kind;
+    BenchPrograms m_programs;
+    BenchBus m_bus;
+    QTemporaryDir m_dataDir;
+    std::vector<std::unique_ptr<ServiceProcess>> m_peers;
+    std::unique_ptr<ServiceProcess> m_service;
+    QString m_connectionName;
+};

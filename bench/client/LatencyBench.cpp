@@ -1,0 +1,128 @@
+#include "LatencyBench.h"
+
+#include "BenchSide.h"
+#include "Clock.h"
+#include "ResultTable.h"
+#include "Samples.h"
+#include "SignalWaiter.h"
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+const int kCallTimeoutMs = 10000;
+// Unmeasured calls at the start of each method, to warm both sides.
+const int kWarmUpCalls = 100;
+} // namespace
+
+LatencyBench::LatencyBench(BenchSide& daemon, BenchSide& floor, int callsPerMethod)
+    : m_daemon(daemon)
+    , m_floor(floor)
+    , m_callsPerMethod(callsPerMethod)
+    , m_callsMade(0)
+{
+}
+
+void LatencyBench::setMethods(const QStringList& names)
+{
+    m_methods = names;
+}
+
+int LatencyBench::callsMade() const
+{
+    return m_callsMade;
+}
+
+bool LatencyBench::run(ResultTable& table)
+{
+    const Method methods[] = {
+        {QStringLiteral("StopPhotoStream"), QStringLiteral("StopPhotoStream"), {}, 0, false},
+        {QStringLiteral("EnableCamera(false)"), QStringLiteral("EnableCamera"), {false}, 0, false},
+        {QStringLiteral("IsEnabledCamera"), QStringLiteral("IsEnabledCamera"), {}, false, true},
+        {QStringLiteral("TakePhoto, 100 files"), QStringLiteral("TakePhoto"), {}, 0, false},
+    };
+    for (const Method& method : methods) {
+        if (!m_methods.isEmpty() && !m_methods.contains(method.name))
+            continue;
+        if (!measure(method, table))
+            return false;
+    }
+    return true;
+}
+
+bool LatencyBench::measure(const Method& method, ResultTable& table)
+{
+    std::fprintf(stderr, "bench: round trips of %s\n", qPrintable(method.label));
+    const QDBusMessage call = BenchSide::photoCall(method.name, method.args);
+    // A photo goes on in the daemon after its reply; the next call waits until
+    // the camera is off again, so each round trip is measured on an idle daemon.
+    const bool photo = method.name == QLatin1String("TakePhoto");
+    std::unique_ptr<SignalWaiter> cameraOff;
+    if (photo)
+        cameraOff = std::make_unique<SignalWaiter>(m_daemon.connection(),
+            QString::fromLatin1(BenchSide::kPhotoPath),
+            QString::fromLatin1(BenchSide::kPhotoInterface), QStringLiteral("CameraEnabled"),
+            QVariant(false));
+
+    // The daemon answers IsEnabledCamera from the camera manager; the floor
+    // cannot. Its turn also asks the camera manager directly, which gives a
+    // second floor: the floor's round trip plus that one.
+    const QDBusMessage askCamera = BenchSide::cameraCall(QStringLiteral("VideoGetActive"));
+    Samples samples[2];
+    Samples floorWithCamera;
+    BenchSide* sides[2] = {&m_daemon, &m_floor};
+    const int total = kWarmUpCalls + m_callsPerMethod;
+    for (int n = 0; n < total; ++n) {
+        // AB, then BA: neither side always goes first.
+        for (int turn = 0; turn < 2; ++turn) {
+            const int s = (n + turn) % 2;
+            QDBusConnection connection = sides[s]->connection();
+            const qint64 start = nowNs();
+            const QDBusMessage reply = connection.call(call, QDBus::Block, kCallTimeoutMs);
+            const qint64 end = nowNs();
+            if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 1
+                || reply.arguments().first() != method.reply) {
+                std::fprintf(stderr, "bench: %s on the %s: unexpected reply %s\n",
+                    qPrintable(method.name), qPrintable(sides[s]->name()),
+                    qPrintable(reply.errorMessage()));
+                return false;
+            }
+            qint64 cameraNs = 0;
+            if (method.askCameraOnFloor && s == 1) {
+                const qint64 askStart = nowNs();
+                const QDBusMessage active
+                    = connection.call(askCamera, QDBus::Block, kCallTimeoutMs);
+                cameraNs = nowNs() - askStart;
+                if (active.type() != QDBusMessage::ReplyMessage) {
+                    std::fprintf(stderr, "bench: the floor's camera manager did not answer\n");
+                    return false;
+                }
+            }
+            if (n >= kWarmUpCalls) {
+                samples[s].add(static_cast<double>(end - start) / 1000.0);
+                if (method.askCameraOnFloor && s == 1)
+                    floorWithCamera.add(static_cast<double>(end - start + cameraNs) / 1000.0);
+            }
+            if (cameraOff && s == 0 && !cameraOff->waitFor(cameraOff->count() + 1)) {
+                std::fprintf(stderr, "bench: the daemon did not finish a photo\n");
+                return false;
+            }
+        }
+        ++m_callsMade;
+    }
+
+    table.add(QStringLiteral("round trip %1, median").arg(method.label), QStringLiteral("us"),
+        samples[0].median(), samples[1].median(), ResultTable::Goal::AtMost, 1.10);
+    table.add(QStringLiteral("round trip %1, p99").arg(method.label), QStringLiteral("us"),
+        samples[0].percentile(99), samples[1].percentile(99), ResultTable::Goal::AtMost, 1.10);
+    if (method.askCameraOnFloor) {
+        table.add(
+            QStringLiteral("round trip %1 vs floor + VideoGetActive, median").arg(method.label),
+            QStringLiteral("us"), samples[0].median(), floorWithCamera.median(),
+            ResultTable::Goal::AtMost, 1.10);
+        table.add(QStringLiteral("round trip %1 vs floor + VideoGetActive, p99").arg(method.label),
+            QStringLiteral("us"), samples[0].percentile(99), floorWithCamera.percentile(99),
+            ResultTable::Goal::AtMost, 1.10);
+    }
+    return true;
+}

@@ -1,0 +1,115 @@
+#include "ServiceProcess.h"
+
+#include "Clock.h"
+
+#include <QFile>
+#include <QProcessEnvironment>
+
+#include <signal.h>
+
+namespace {
+// As the daemon's tests do it: /opt is replaced by a tmpfs inside the
+// namespace only, then the bench's folder is bound at /opt/quor/data.
+const char kSandboxScript[] = "set -e\n"
+                              "mount -t tmpfs tmpfs /opt\n"
+                              "mkdir -p /opt/quor/data\n"
+                              "mount --bind \"$1\" /opt/quor/data\n"
+                              "shift\n"
+                              "printf x\n"
+                              "exec \"$@\"\n";
+} // namespace
+
+ServiceProcess::ServiceProcess(
+    const QString& program, const QStringList& arguments, const QString& busAddress)
+    : m_program(program)
+    , m_arguments(arguments)
+    , m_busAddress(busAddress)
+    , m_execNs(0)
+{
+    QObject::connect(&m_process, &QProcess::readyReadStandardOutput, [this] {
+        if (m_execNs == 0)
+            m_execNs = nowNs();
+        m_process.readAllStandardOutput();
+    });
+}
+
+ServiceProcess::~ServiceProcess()
+{
+    stop(5000);
+}
+
+void ServiceProcess::setSandboxDataDir(const QString& dataDir)
+{
+    m_dataDir = dataDir;
+}
+
+void ServiceProcess::setPrefix(const QStringList& prefix)
+{
+    m_prefix = prefix;
+}
+
+bool ServiceProcess::start()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_busAddress);
+    m_process.setProcessEnvironment(environment);
+    m_process.setStandardErrorFile(QProcess::nullDevice());
+    m_execNs = 0;
+
+    const QStringList command = m_prefix + QStringList{m_program} + m_arguments;
+    if (m_dataDir.isEmpty()) {
+        m_process.setStandardOutputFile(QProcess::nullDevice());
+        m_process.start(command.first(), command.mid(1));
+    } else {
+        m_process.start(QStringLiteral("unshare"),
+            QStringList{QStringLiteral("--mount"), QStringLiteral("--"), QStringLiteral("/bin/sh"),
+                QStringLiteral("-c"), QString::fromLatin1(kSandboxScript),
+                QStringLiteral("sandbox"), m_dataDir}
+                + command);
+    }
+    return m_process.waitForStarted(10000);
+}
+
+bool ServiceProcess::stop(int timeoutMs)
+{
+    if (m_process.state() == QProcess::NotRunning)
+        return true;
+    ::kill(static_cast<pid_t>(m_process.processId()), SIGTERM);
+    if (m_process.waitForFinished(timeoutMs))
+        return true;
+    m_process.kill();
+    m_process.waitForFinished(5000);
+    return false;
+}
+
+bool ServiceProcess::isRunning() const
+{
+    return m_process.state() != QProcess::NotRunning;
+}
+
+qint64 ServiceProcess::pid() const
+{
+    return m_process.processId();
+}
+
+qint64 ServiceProcess::residentKiB() const
+{
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid()));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (QByteArray line = status.readLine(); !line.isEmpty(); line = status.readLine()) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+qint64 ServiceProcess::execNs() const
+{
+    return m_execNs;
+}
+
+QProcess& ServiceProcess::process()
+{
+    return m_process;
+}

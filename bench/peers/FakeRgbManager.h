@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QObject>
+
+// The RGB feature manager, answering at once; Disable sets the flag that
+// IsDisabled reports.
+class FakeRgbManager : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "com.zandrel.quor.rgbmanagerinterface")
+
+public:
+    explicit FakeRgbManager(QObject* parent = nullptr);
+
+public slots:
+    int Disable(bool value, bool save);
+    bool IsDisabled();
+
+private:
+    bool m_disabled;
+};
