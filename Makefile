@@ -12,7 +12,7 @@ DEMO_PACKAGES := $(BUILD_PACKAGES) $(RUN_PACKAGES)
 # What deps installs; make demo narrows it to its own list.
 DEPS_PACKAGES = $(TEST_PACKAGES)
 
-.PHONY: all deps build test test-native test-sanitizers test-fuzz demo format clean
+.PHONY: all deps build test test-native test-sanitizers test-fuzz demo soak format clean
 
 all: build
 
@@ -61,6 +61,13 @@ demo: build
 bench: build
 	$(BUILD_DIR)/bench/photomanager_bench --csv $(BUILD_DIR)/bench-results.csv \
 	  --markdown $(BUILD_DIR)/bench-results.md
+
+# Photos through the real binary with the benchmarks' fast sibling fakes,
+# checking folder size, names, memory and the log (tests/soak/; needs root;
+# not part of make test: 10,000 photos take about a minute).
+SOAK_PHOTOS ?= 10000
+soak: build
+	./tests/soak/soak.sh $(BUILD_DIR) $(SOAK_PHOTOS)
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
