@@ -40,16 +40,21 @@ PhotoManagerCtrl::PhotoManagerCtrl(const char* objectPath)
     , m_statusManagerProxy(nullptr)
     , m_captureTimeoutMs(kCaptureTimeoutMs)
     , m_stateMachineStarting(false)
+    , m_stateMachineStopping(false)
+    , m_cameraAvailable(false)
     , m_lastImageCounter(0)
 {
     connect(&m_photoStreamTimer, SIGNAL(timeout()), this, SLOT(TakePhotoForStream()));
     connect(&m_capturePhotoTimer, SIGNAL(timeout()), this, SLOT(TakePhotoTimeout()));
     connect(&m_stateMachine, SIGNAL(started()), this, SLOT(StateMachineReady()));
+    connect(&m_stateMachine, SIGNAL(stopped()), this, SLOT(StateMachineStopped()));
     BuildStateMachine();
 }
 
 PhotoManagerCtrl::~PhotoManagerCtrl()
 {
+    // Nothing the machine reports from here on may reach a controller in teardown.
+    m_stateMachine.disconnect(this);
     if (m_stateMachine.isRunning())
         m_stateMachine.stop();
     delete m_statusManagerProxy;
@@ -124,7 +129,7 @@ void PhotoManagerCtrl::BuildStateMachine()
 // posted while it does not run; those are deleted here instead.
 void PhotoManagerCtrl::postToStateMachine(QEvent* event)
 {
-    if (m_stateMachine.isRunning() || m_stateMachineStarting)
+    if ((m_stateMachine.isRunning() || m_stateMachineStarting) && !m_stateMachineStopping)
         m_stateMachine.postEvent(event);
     else
         delete event;
@@ -214,19 +219,33 @@ void PhotoManagerCtrl::serviceAvailable(const QVariantList& args)
 {
     if (args.size() != 1)
         return;
+    m_cameraAvailable = args.at(0).toBool();
     const bool running = m_stateMachine.isRunning() || m_stateMachineStarting;
-    if (args.at(0).toBool()) {
+    if (m_cameraAvailable) {
         PM_LOG(9, "[%s:%d] %s: Start photo SM");
-        if (!running) {
+        // A machine still stopping is started again once it has stopped.
+        if (!running && !m_stateMachineStopping) {
             m_stateMachineStarting = true;
             m_stateMachine.start();
         }
     } else {
         PM_LOG(9, "[%s:%d] %s: Stop photo SM");
-        if (running) {
-            m_stateMachineStarting = false;
+        if (running && !m_stateMachineStopping) {
+            m_stateMachineStopping = true;
             m_stateMachine.stop();
         }
+    }
+}
+
+// A stop takes effect from the event loop, after the caller has returned; the
+// camera manager may have come back meanwhile.
+void PhotoManagerCtrl::StateMachineStopped()
+{
+    m_stateMachineStopping = false;
+    m_stateMachineStarting = false;
+    if (m_cameraAvailable) {
+        m_stateMachineStarting = true;
+        m_stateMachine.start();
     }
 }
 

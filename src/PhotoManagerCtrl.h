@@ -44,6 +44,7 @@ private slots:
     void TakePhotoTimeout();
     void EnableCameraOnPowerOk(bool powerOk);
     void StateMachineReady();
+    void StateMachineStopped();
 
 private:
     void BuildStateMachine();
@@ -66,8 +67,11 @@ private:
     QString m_photoPath;
     StatusManagerProxy* m_statusManagerProxy;
     int m_captureTimeoutMs;
-    // Qt accepts events from start() on, before isRunning() turns true.
+    // Qt accepts events from start() on, before isRunning() turns true, and
+    // stops only from the event loop, after stop() has returned.
     bool m_stateMachineStarting;
+    bool m_stateMachineStopping;
+    bool m_cameraAvailable; // as the last availability report said
     QString m_lastImageStamp; // time stamp and counter of the last name issued
     int m_lastImageCounter;
 };

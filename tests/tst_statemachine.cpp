@@ -168,6 +168,19 @@ private slots:
         QCOMPARE(m_log->count(QStringLiteral("Stop capture photo timer")), 1);
     }
 
+    // The camera manager leaving and coming back before the stop has taken
+    // effect: the machine ends up running, freshly started in OffState.
+    void quickLeaveAndReturn()
+    {
+        startInOn();
+        cameraEvent(Hub::CameraEvent_ServiceAvailable, {false});
+        cameraEvent(Hub::CameraEvent_ServiceAvailable, {true});
+        QVERIFY(m_log->waitFor(QStringLiteral("statemachine available")));
+        QVERIFY(m_ctrl->stateMachine().isRunning());
+        QCOMPARE(trace(),
+            (QStringList{QStringLiteral("OffState::onEntry"), QStringLiteral("Disable Camera")}));
+    }
+
     // A stop runs no exit action; the next start enters OffState again. Events
     // sent while the machine is stopped have no effect.
     void stopAndRestart()
