@@ -9,60 +9,46 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-// Photo folder retention on real temporary folders. The test runs in a mount
-// namespace of its own (when root), so that it can make files and folders
-// impossible to delete with bind mounts.
+// Photo folder retention on real temporary folders. Files that cannot be
+// deleted are made with bind mounts in a mount namespace of the test's own.
 class TestFolderManager : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_dir;
-    QString m_photos;
+    QByteArray m_photos;
     RecordingLog* m_log = nullptr;
 
-    // A file with the given modification time in seconds since the epoch.
-    void makeFile(const QByteArray& name, qint64 mtime, const QString& folder = QString())
+    void makeFile(const QByteArray& name, qint64 mtime, const QByteArray& folder = QByteArray())
     {
-        const QByteArray path
-            = QFile::encodeName(folder.isEmpty() ? m_photos : folder) + '/' + name;
-        const int fd = ::open(path.constData(), O_CREAT | O_WRONLY, 0644);
-        QVERIFY2(fd >= 0, path.constData());
+        const int fd
+            = ::open((folder.isEmpty() ? m_photos : folder) + '/' + name, O_CREAT | O_WRONLY, 0644);
         const struct timespec times[2] = {{mtime, 0}, {mtime, 0}};
-        QCOMPARE(::futimens(fd, times), 0);
+        QVERIFY(fd >= 0 && ::futimens(fd, times) == 0);
         ::close(fd);
     }
-    QStringList names() const
+    bool trim(int limit, const QByteArray& folder = QByteArray())
     {
-        return QDir(m_photos).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+        return FolderManager((folder.isEmpty() ? m_photos : folder).constData(), limit)
+            .RemoveExceedingFiles();
     }
-    QStringList removedNames() const
+    QStringList removed() const
     {
-        QStringList result;
-        for (const auto& line : m_log->matching(QStringLiteral("remove exceeding file: ")))
-            result << RecordingLog::messageOf(line.text).mid(23);
-        return result;
+        return m_log->messages().replaceInStrings(
+            QStringLiteral("remove exceeding file: "), QString());
     }
-    static bool bindMount(const QString& path, bool readOnly = false)
+    QStringList left() const
     {
-        const QByteArray p = QFile::encodeName(path);
-        if (::mount(p.constData(), p.constData(), nullptr, MS_BIND, nullptr) != 0)
-            return false;
-        return !readOnly
-            || ::mount(nullptr, p.constData(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr)
-            == 0;
-    }
-    static bool privateMounts()
-    {
-        static const bool ok = ::unshare(CLONE_NEWNS) == 0
-            && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
-        return ok;
+        return QDir(QFile::decodeName(m_photos))
+            .entryList(
+                QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
     }
 
 private slots:
     void init()
     {
-        m_photos = m_dir.path() + QStringLiteral("/photo");
-        QDir(m_photos).removeRecursively();
-        QVERIFY(QDir().mkpath(m_photos));
+        m_photos = QFile::encodeName(m_dir.path()) + "/photo";
+        QDir(QFile::decodeName(m_photos)).removeRecursively();
+        QVERIFY(QDir().mkpath(QFile::decodeName(m_photos)));
         m_log = new RecordingLog;
     }
     void cleanup()
@@ -70,13 +56,13 @@ private slots:
         if (QTest::currentTestFailed())
             m_log->dump();
         delete m_log;
-        ::umount2(QFile::encodeName(m_photos).constData(), MNT_DETACH);
+        ::umount2(m_photos.constData(), MNT_DETACH);
     }
 
-    // 100 files, limit 100: within the limit, nothing removed or logged.
-    // 103 files: the three oldest go, oldest first, each with its line.
-    // Limit 0: every file goes.
-    void trimsOldestBeyondLimit_data()
+    // At the limit nothing goes; above it the oldest go, oldest first, one
+    // level-4 line each (names run against age, so name order cannot pass
+    // for time order); a limit of 0 empties the folder.
+    void trimsOldest_data()
     {
         QTest::addColumn<int>("files");
         QTest::addColumn<int>("limit");
@@ -84,108 +70,97 @@ private slots:
         QTest::newRow("three over") << 103 << 100;
         QTest::newRow("limit zero") << 5 << 0;
     }
-    void trimsOldestBeyondLimit()
+    void trimsOldest()
     {
         QFETCH(int, files);
         QFETCH(int, limit);
-        // Names run against age, so that name order cannot pass for time order.
-        for (int i = 0; i < files; ++i)
-            makeFile(QByteArray("img_") + QByteArray::number(999 - i), 1700000000 + i);
-        QVERIFY(
-            FolderManager(QFile::encodeName(m_photos).constData(), limit).RemoveExceedingFiles());
         QStringList expected;
-        for (int i = 0; i < files - limit; ++i)
-            expected << QStringLiteral("img_%1").arg(999 - i);
-        QCOMPARE(removedNames(), expected);
-        QCOMPARE(names().size(), qMin(files, limit));
-        for (const auto& line : m_log->lines())
+        for (int i = 0; i < files; ++i) {
+            makeFile("img_" + QByteArray::number(999 - i), 1700000000 + i);
+            if (i < files - limit)
+                expected << QStringLiteral("img_%1").arg(999 - i);
+        }
+        QVERIFY(trim(limit));
+        QCOMPARE(removed(), expected);
+        QCOMPARE(left().size(), qMin(files, limit));
+        for (const auto& line : m_log->lines)
             QCOMPARE(line.level, 4u);
     }
 
-    // Among equal times the order is QDir's own (time, then name, reversed).
+    // Among equal times the order is QDir's own: time, then name, reversed.
     void keepsQDirOrderForEqualTimes()
     {
-        const QList<QByteArray> list{"b", "a", "C", "c", "image_1.jpg", "image_2.jpg", "z 1", "%d"};
-        for (int i = 0; i < list.size(); ++i)
-            makeFile(list.at(i), 1700000000 + (i % 3));
+        const QList<QByteArray> names{
+            "b", "a", "C", "c", "image_1.jpg", "image_2.jpg", "z 1", "%d"};
+        for (int i = 0; i < names.size(); ++i)
+            makeFile(names.at(i), 1700000000 + i % 3);
         const QStringList qdirOrder
-            = QDir(m_photos).entryList(QDir::Files | QDir::NoSymLinks, QDir::Time | QDir::Reversed);
-        QVERIFY(FolderManager(QFile::encodeName(m_photos).constData(), 0).RemoveExceedingFiles());
-        QCOMPARE(removedNames(), qdirOrder);
+            = QDir(QFile::decodeName(m_photos))
+                  .entryList(QDir::Files | QDir::NoSymLinks, QDir::Time | QDir::Reversed);
+        QVERIFY(trim(0));
+        QCOMPARE(removed(), qdirOrder);
     }
 
-    // Links, sub-folders and hidden files are neither counted nor removed, and
-    // a link's target is never touched; any other regular file counts.
-    void ignoresLinksFoldersAndHiddenFiles()
+    // Links (and their targets), sub-folders and hidden files are neither
+    // counted nor touched; any other regular file counts. Odd names are
+    // removed by their bytes and logged as one line each, cut at 511.
+    void onlyVisibleRegularFilesCountAndGo()
     {
-        QTemporaryDir outside;
-        makeFile("precious", 1600000000, outside.path());
-        QVERIFY(QFile::link(
-            outside.path() + QStringLiteral("/precious"), m_photos + QStringLiteral("/link")));
-        QVERIFY(QDir(m_photos).mkdir(QStringLiteral("sub")));
+        const QByteArray outside = QFile::encodeName(m_dir.path());
+        makeFile("precious", 1600000000, outside);
+        QVERIFY(::symlink(outside + "/precious", m_photos + "/link") == 0);
+        QVERIFY(QDir(QFile::decodeName(m_photos)).mkdir(QStringLiteral("sub")));
         makeFile(".hidden", 1600000000);
-        makeFile("notes.txt", 1600000001);
-        makeFile("image_1.jpg", 1700000000);
-        QVERIFY(FolderManager(QFile::encodeName(m_photos).constData(), 1).RemoveExceedingFiles());
-        QCOMPARE(removedNames(), QStringList{QStringLiteral("notes.txt")});
-        QVERIFY(QFile::exists(outside.path() + QStringLiteral("/precious")));
-        QCOMPARE(names(),
-            (QStringList{
-                QStringLiteral(".hidden"), QStringLiteral("image_1.jpg"), QStringLiteral("link")}));
-    }
-
-    // Missing, a plain file, or a link to another folder: false, nothing deleted.
-    void refusesFolderThatIsNotOne()
-    {
-        QTemporaryDir elsewhere;
-        for (int i = 0; i < 3; ++i)
-            makeFile(QByteArray::number(i), 1700000000 + i, elsewhere.path());
-        const QString link = m_dir.path() + QStringLiteral("/link");
-        QVERIFY(QFile::link(elsewhere.path(), link));
-        QFile plain(m_dir.path() + QStringLiteral("/plain"));
-        QVERIFY(plain.open(QIODevice::WriteOnly));
-        for (const QString& path :
-            {m_dir.path() + QStringLiteral("/missing"), plain.fileName(), link})
-            QVERIFY(!FolderManager(QFile::encodeName(path).constData(), 0).RemoveExceedingFiles());
-        QCOMPARE(QDir(elsewhere.path()).count(), 5u); // 3 files, "." and ".."
-        QVERIFY(m_log->lines().isEmpty());
-    }
-
-    // Names are bytes: %, spaces, newlines, invalid UTF-8 and 255-byte names
-    // are removed, and logged on one line each, long ones cut at 511 characters.
-    void removesAnyNameAndLogsItSafely()
-    {
-        const QByteArray longName(255, 'x');
         const QList<QByteArray> odd{
-            "%s%n.jpg", "with space", "new\nline", "bad\xff\xfeutf8", longName};
+            "%s%n.jpg", "new\nline", "bad\xff\xfeutf8", QByteArray(255, 'x')};
         for (int i = 0; i < odd.size(); ++i)
-            makeFile(odd.at(i), 1600000000 + i);
+            makeFile(odd.at(i), 1600000001 + i);
         makeFile("keep.jpg", 1700000000);
-        QVERIFY(FolderManager(QFile::encodeName(m_photos).constData(), 1).RemoveExceedingFiles());
-        QCOMPARE(names(), QStringList{QStringLiteral("keep.jpg")});
-        QCOMPARE(m_log->lines().size(), odd.size());
-        QVERIFY(m_log->lines().at(0).text.endsWith(QLatin1String("%s%n.jpg")));
-        QVERIFY(m_log->lines().at(2).text.endsWith(QLatin1String("new\\nline")));
-        QVERIFY(m_log->lines().at(4).text.size() <= 511);
+        QVERIFY(trim(1));
+        QCOMPARE(left(),
+            (QStringList{QStringLiteral(".hidden"), QStringLiteral("keep.jpg"),
+                QStringLiteral("link"), QStringLiteral("sub")}));
+        QVERIFY(QFile::exists(m_dir.path() + QStringLiteral("/precious")));
+        QCOMPARE(removed().mid(0, 2),
+            (QStringList{QStringLiteral("%s%n.jpg"), QStringLiteral("new\\nline")}));
+        QVERIFY(m_log->lines.last().text.size() <= 511);
     }
 
-    // A file that cannot be removed is skipped and the next newer goes
-    // instead; when none can be removed the result is false, with no line.
+    // A folder that is missing, a plain file or a link to another folder is
+    // refused, and nothing is deleted.
+    void refusesWhatIsNotAFolder()
+    {
+        const QByteArray elsewhere = m_photos + "-elsewhere";
+        QVERIFY(QDir().mkpath(QFile::decodeName(elsewhere)));
+        makeFile("a", 1700000000, elsewhere);
+        QVERIFY(::symlink(elsewhere.constData(), (m_photos + "-link").constData()) == 0);
+        QVERIFY(trim(0, m_photos + "/missing") == false);
+        QVERIFY(trim(0, elsewhere + "/a") == false);
+        QVERIFY(trim(0, m_photos + "-link") == false);
+        QVERIFY(QFile::exists(QFile::decodeName(elsewhere + "/a")));
+        QVERIFY(m_log->lines.isEmpty());
+    }
+
+    // A file that cannot be removed (a mount point) is skipped and the next
+    // newer one goes; when none can go the answer is false, with no line.
     void skipsFilesThatCannotBeRemoved()
     {
-        if (!privateMounts())
+        if (::unshare(CLONE_NEWNS) != 0
+            || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
             QSKIP("needs root for a private mount namespace");
         for (int i = 0; i < 3; ++i)
-            makeFile(QByteArray("f") + QByteArray::number(i), 1700000000 + i);
-        QVERIFY(bindMount(m_photos + QStringLiteral("/f0"))); // busy: cannot be unlinked
-        QVERIFY(FolderManager(QFile::encodeName(m_photos).constData(), 2).RemoveExceedingFiles());
-        QCOMPARE(removedNames(), QStringList{QStringLiteral("f1")});
-        ::umount2(QFile::encodeName(m_photos + QStringLiteral("/f0")).constData(), MNT_DETACH);
-
-        m_log->clear();
-        QVERIFY(bindMount(m_photos, true));
-        QVERIFY(!FolderManager(QFile::encodeName(m_photos).constData(), 0).RemoveExceedingFiles());
-        QVERIFY(m_log->lines().isEmpty());
+            makeFile("f" + QByteArray::number(i), 1700000000 + i);
+        const QByteArray busy = m_photos + "/f0";
+        QVERIFY(::mount(busy, busy, nullptr, MS_BIND, nullptr) == 0);
+        QVERIFY(trim(2));
+        QCOMPARE(removed(), QStringList{QStringLiteral("f1")});
+        ::umount2(busy, MNT_DETACH);
+        m_log->lines.clear();
+        QVERIFY(::mount(m_photos, m_photos, nullptr, MS_BIND, nullptr) == 0);
+        QVERIFY(
+            ::mount(nullptr, m_photos, nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0);
+        QVERIFY(!trim(0));
+        QVERIFY(m_log->lines.isEmpty());
     }
 };
 

@@ -7,7 +7,7 @@
 using Hub = DBusInterface;
 
 // The photo state machine driven through the controller, in-process and
-// without a bus: the controller's operations show in their log lines.
+// without a bus; states and the controller's operations show in the log.
 class TestStateMachine : public QObject {
     Q_OBJECT
 
@@ -15,52 +15,56 @@ class TestStateMachine : public QObject {
     RecordingLog* m_log = nullptr;
     PhotoManagerCtrl* m_ctrl = nullptr;
 
-    Hub* hub() const
-    {
-        return m_ctrl->dbusInterface();
-    }
     void command(Hub::PhotoCommand cmd, const QVariantList& args = {})
     {
-        emit hub()->CommandReceived(cmd, args);
+        emit m_ctrl->dbusInterface()->CommandReceived(cmd, args);
     }
     void cameraEvent(Hub::CameraEvent evt, const QVariantList& args)
     {
-        emit hub()->EventReceived(evt, args);
+        emit m_ctrl->dbusInterface()->EventReceived(evt, args);
     }
-    // State changes and the operations the states call, in order.
-    QStringList trace() const
+    // State changes and operations in order, abbreviated: "Off+" enters
+    // OffState, "Off-" leaves it; "enable", "disable", "guard+", "photo", "guard-".
+    QString trace() const
     {
-        static const QStringList wanted{QStringLiteral("State::on"),
-            QStringLiteral("Enable camera"), QStringLiteral("Disable Camera"),
-            QStringLiteral("capture photo timer"), QStringLiteral("Capture Photo")};
+        static const QList<QPair<QString, QString>> names{
+            {QStringLiteral("OffState::onEntry"), QStringLiteral("Off+")},
+            {QStringLiteral("OffState::onExit"), QStringLiteral("Off-")},
+            {QStringLiteral("OnState::onEntry"), QStringLiteral("On+")},
+            {QStringLiteral("OnState::onExit"), QStringLiteral("On-")},
+            {QStringLiteral("CaptureState::onEntry"), QStringLiteral("Capture+")},
+            {QStringLiteral("CaptureState::onExit"), QStringLiteral("Capture-")},
+            {QStringLiteral("Enable camera"), QStringLiteral("enable")},
+            {QStringLiteral("Disable Camera"), QStringLiteral("disable")},
+            {QStringLiteral("Start capture photo timer"), QStringLiteral("guard+")},
+            {QStringLiteral("Stop capture photo timer"), QStringLiteral("guard-")},
+            {QStringLiteral("Capture Photo"), QStringLiteral("photo")}};
         QStringList result;
         for (const QString& message : m_log->messages()) {
-            for (const QString& fragment : wanted) {
-                if (message.contains(fragment))
-                    result << message;
+            for (const auto& name : names) {
+                if (message == name.first)
+                    result << name.second;
             }
         }
-        return result;
+        return result.join(QLatin1Char(' '));
     }
-    // Events are handled in order, so once the marker's effect shows, every
-    // event posted before it has been handled too.
-    void settleWith(Hub::PhotoCommand cmd, bool enable, const QString& effect)
+    // Events are handled in order: once this enable or disable shows, all
+    // events posted before it have been handled.
+    void settle(bool enable)
     {
+        const QString effect
+            = enable ? QStringLiteral("OnState::onEntry") : QStringLiteral("OffState::onEntry");
         const int before = m_log->count(effect);
-        command(cmd, cmd == Hub::PhotoCommand_EnableCamera ? QVariantList{enable} : QVariantList{});
+        command(Hub::PhotoCommand_EnableCamera, {enable});
         QVERIFY(m_log->waitFor(effect, before + 1));
     }
-    void startInOff()
+    void start(bool on = false)
     {
         cameraEvent(Hub::CameraEvent_ServiceAvailable, {true});
         QVERIFY(m_log->waitFor(QStringLiteral("statemachine available")));
-        QVERIFY(m_ctrl->stateMachine().isRunning());
-    }
-    void startInOn()
-    {
-        startInOff();
-        settleWith(Hub::PhotoCommand_EnableCamera, true, QStringLiteral("OnState::onEntry"));
-        m_log->clear();
+        if (on)
+            settle(true);
+        m_log->lines.clear();
     }
 
 private slots:
@@ -72,11 +76,13 @@ private slots:
     {
         m_log = new RecordingLog;
         m_ctrl = new PhotoManagerCtrl("/com/zandrel/quor/photomanager/photoobj");
-        // The wiring Initialize makes, without registering anything on a bus.
-        QVERIFY(connect(hub(), SIGNAL(CommandReceived(DBusInterface::PhotoCommand, QVariantList)),
-            m_ctrl, SLOT(PhotoCommand(DBusInterface::PhotoCommand, QVariantList))));
-        QVERIFY(connect(hub(), SIGNAL(EventReceived(DBusInterface::CameraEvent, QVariantList)),
-            m_ctrl, SLOT(CameraEvent(DBusInterface::CameraEvent, QVariantList))));
+        // The wiring Initialize makes, without a bus.
+        QVERIFY(connect(m_ctrl->dbusInterface(),
+            SIGNAL(CommandReceived(DBusInterface::PhotoCommand, QVariantList)), m_ctrl,
+            SLOT(PhotoCommand(DBusInterface::PhotoCommand, QVariantList))));
+        QVERIFY(connect(m_ctrl->dbusInterface(),
+            SIGNAL(EventReceived(DBusInterface::CameraEvent, QVariantList)), m_ctrl,
+            SLOT(CameraEvent(DBusInterface::CameraEvent, QVariantList))));
     }
     void cleanup()
     {
@@ -86,117 +92,94 @@ private slots:
         delete m_log;
     }
 
-    // Start enters OffState (camera off); enabling moves to OnState.
+    // A start enters OffState (camera off); enabling moves to OnState.
     void startThenEnable()
     {
-        startInOff();
-        settleWith(Hub::PhotoCommand_EnableCamera, true, QStringLiteral("OnState::onEntry"));
-        QCOMPARE(trace(),
-            (QStringList{QStringLiteral("OffState::onEntry"), QStringLiteral("Disable Camera"),
-                QStringLiteral("OffState::onExit"), QStringLiteral("Enable camera"),
-                QStringLiteral("OnState::onEntry")}));
+        cameraEvent(Hub::CameraEvent_ServiceAvailable, {true});
+        QVERIFY(m_log->waitFor(QStringLiteral("statemachine available")));
+        settle(true);
+        QCOMPARE(trace(), QStringLiteral("Off+ disable Off- enable On+"));
     }
 
-    // A photo from OffState switches the camera on for it and off afterwards;
-    // from OnState it leaves the camera on. Either way the machine returns
-    // to the state the capture interrupted.
+    // A photo from OffState switches the camera on for it and off after;
+    // from OnState it leaves it on. A failed capture ends the capture too.
+    void captureReturnsToInterruptedState_data()
+    {
+        QTest::addColumn<bool>("on");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("from off")
+            << false << 0 << "Off- enable Capture+ guard+ photo Capture- guard- Off+ disable";
+        QTest::newRow("from on, failed")
+            << true << -5 << "On- Capture+ guard+ photo Capture- guard- On+";
+    }
     void captureReturnsToInterruptedState()
     {
-        startInOff();
-        m_log->clear();
+        QFETCH(bool, on);
+        QFETCH(int, status);
+        start(on);
         command(Hub::PhotoCommand_TakePhoto);
-        cameraEvent(Hub::CameraEvent_CaptureDone, {0, QStringLiteral("/p/a.jpg")});
-        QVERIFY(m_log->waitFor(QStringLiteral("OffState::onEntry")));
-        QCOMPARE(trace(),
-            (QStringList{QStringLiteral("OffState::onExit"), QStringLiteral("Enable camera"),
-                QStringLiteral("CaptureState::onEntry"),
-                QStringLiteral("Start capture photo timer"), QStringLiteral("Capture Photo"),
-                QStringLiteral("CaptureState::onExit"), QStringLiteral("Stop capture photo timer"),
-                QStringLiteral("OffState::onEntry"), QStringLiteral("Disable Camera")}));
-        settleWith(Hub::PhotoCommand_EnableCamera, true, QStringLiteral("OnState::onEntry"));
-        m_log->clear();
-        command(Hub::PhotoCommand_TakePhoto);
-        cameraEvent(Hub::CameraEvent_CaptureDone,
-            {5, QStringLiteral("/p/b.jpg")}); // a failed capture ends it too
-        QVERIFY(m_log->waitFor(QStringLiteral("OnState::onEntry")));
-        QCOMPARE(trace(),
-            (QStringList{QStringLiteral("OnState::onExit"), QStringLiteral("CaptureState::onEntry"),
-                QStringLiteral("Start capture photo timer"), QStringLiteral("Capture Photo"),
-                QStringLiteral("CaptureState::onExit"), QStringLiteral("Stop capture photo timer"),
-                QStringLiteral("OnState::onEntry")}));
+        cameraEvent(Hub::CameraEvent_CaptureDone, {status, QStringLiteral("/p/a.jpg")});
+        QVERIFY(m_log->waitFor(
+            on ? QStringLiteral("OnState::onEntry") : QStringLiteral("OffState::onEntry")));
+        QTEST(trace(), "expected");
     }
 
-    // During a capture, enable, disable and further photos are discarded, not
-    // deferred; a capture-done event outside a capture does nothing.
+    // During a capture enable, disable and photos are discarded, not
+    // deferred; a capture-done event outside a capture does nothing; a plain
+    // QEvent of type 1001 counts as an enable, type 1005 as nothing.
     void eventsDiscardedWhereTheyDoNotApply()
     {
-        startInOn();
+        start(true);
         command(Hub::PhotoCommand_TakePhoto);
         command(Hub::PhotoCommand_EnableCamera, {false});
         command(Hub::PhotoCommand_TakePhoto);
-        command(Hub::PhotoCommand_EnableCamera, {true});
         cameraEvent(Hub::CameraEvent_CaptureDone, {0, QStringLiteral("/p/a.jpg")});
         cameraEvent(Hub::CameraEvent_CaptureDone, {0, QStringLiteral("/p/a.jpg")});
-        settleWith(Hub::PhotoCommand_EnableCamera, false, QStringLiteral("OffState::onEntry"));
-        QCOMPARE(m_log->count(QStringLiteral("Capture Photo")), 1);
-        QCOMPARE(trace().mid(6),
-            (QStringList{QStringLiteral("OnState::onEntry"), QStringLiteral("OnState::onExit"),
-                QStringLiteral("OffState::onEntry"), QStringLiteral("Disable Camera")}));
-    }
-
-    // The type number alone decides: a plain QEvent of type 1001 enables,
-    // other types move nothing.
-    void dispatchByTypeNumber()
-    {
-        startInOff();
-        m_log->clear();
+        settle(false);
         m_ctrl->stateMachine().postEvent(new QEvent(static_cast<QEvent::Type>(QEvent::User + 5)));
         m_ctrl->stateMachine().postEvent(new QEvent(static_cast<QEvent::Type>(QEvent::User + 1)));
-        QVERIFY(m_log->waitFor(QStringLiteral("OnState::onEntry")));
+        QVERIFY(m_log->waitFor(QStringLiteral("OnState::onEntry"), 2));
         QCOMPARE(trace(),
-            (QStringList{QStringLiteral("OffState::onExit"), QStringLiteral("Enable camera"),
-                QStringLiteral("OnState::onEntry")}));
+            QStringLiteral(
+                "On- Capture+ guard+ photo Capture- guard- On+ On- Off+ disable Off- enable On+"));
     }
 
     // The capture guard ends a capture whose CaptureDone never comes.
     void captureGuardEndsCapture()
     {
         m_ctrl->setCaptureTimeout(100);
-        startInOn();
+        start(true);
         command(Hub::PhotoCommand_TakePhoto);
         QVERIFY(m_log->waitFor(QStringLiteral("OnState::onEntry")));
-        QCOMPARE(m_log->count(QStringLiteral("Stop capture photo timer")), 1);
+        QCOMPARE(trace(), QStringLiteral("On- Capture+ guard+ photo Capture- guard- On+"));
     }
 
-    // The camera manager leaving and coming back before the stop has taken
-    // effect: the machine ends up running, freshly started in OffState.
-    void quickLeaveAndReturn()
+    // A stop runs no exit action, events meanwhile have no effect, and the
+    // next start enters OffState again; a return before the stop has taken
+    // effect restarts the machine all the same.
+    void stopAndRestart_data()
     {
-        startInOn();
-        cameraEvent(Hub::CameraEvent_ServiceAvailable, {false});
-        cameraEvent(Hub::CameraEvent_ServiceAvailable, {true});
-        QVERIFY(m_log->waitFor(QStringLiteral("statemachine available")));
-        QVERIFY(m_ctrl->stateMachine().isRunning());
-        QCOMPARE(trace(),
-            (QStringList{QStringLiteral("OffState::onEntry"), QStringLiteral("Disable Camera")}));
+        QTest::addColumn<bool>("quickReturn");
+        QTest::newRow("stop, then start") << false;
+        QTest::newRow("return before the stop took effect") << true;
     }
-
-    // A stop runs no exit action; the next start enters OffState again. Events
-    // sent while the machine is stopped have no effect.
     void stopAndRestart()
     {
-        startInOn();
+        QFETCH(bool, quickReturn);
+        start(true);
         command(Hub::PhotoCommand_TakePhoto);
         QVERIFY(m_log->waitFor(QStringLiteral("Capture Photo")));
         cameraEvent(Hub::CameraEvent_ServiceAvailable, {false});
-        QTRY_VERIFY(!m_ctrl->stateMachine().isRunning());
-        command(Hub::PhotoCommand_EnableCamera, {true});
-        cameraEvent(Hub::CameraEvent_ServiceAvailable, {false});
-        m_log->clear();
-        startInOff();
-        QCOMPARE(trace(),
-            (QStringList{QStringLiteral("OffState::onEntry"), QStringLiteral("Disable Camera")}));
-        QCOMPARE(m_log->count(QStringLiteral("Stop photo SM")), 0);
+        if (!quickReturn) {
+            QTRY_VERIFY(!m_ctrl->stateMachine().isRunning());
+            command(Hub::PhotoCommand_EnableCamera, {true});
+        }
+        m_log->lines.clear();
+        cameraEvent(Hub::CameraEvent_ServiceAvailable, {true});
+        QVERIFY(m_log->waitFor(QStringLiteral("statemachine available")));
+        QVERIFY(m_ctrl->stateMachine().isRunning());
+        QCOMPARE(trace(), QStringLiteral("Off+ disable"));
     }
 };
 

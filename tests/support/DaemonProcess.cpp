@@ -5,17 +5,14 @@
 #include <QDBusConnectionInterface>
 #include <QDeadlineTimer>
 #include <QDir>
-#include <QFile>
 #include <QProcessEnvironment>
 
 #include <signal.h>
 
 namespace {
-const char kServiceName[] = "com.zandrel.quor.photomanager";
-
-// Hides the machine's /opt behind a tmpfs inside the namespace, then mounts
-// the test's folder at /opt/quor/data and replaces the shell by the daemon,
-// which keeps the process id, so signals reach the daemon itself.
+// Hides the machine's /opt behind a tmpfs, mounts the test's folder at
+// /opt/quor/data and replaces the shell by the daemon (same process id, so
+// signals reach the daemon itself).
 const char kSandboxScript[] = "set -e\n"
                               "mount -t tmpfs tmpfs /opt\n"
                               "mkdir -p /opt/quor/data\n"
@@ -26,35 +23,33 @@ const char kSandboxScript[] = "set -e\n"
                               "fi\n"
                               "shift 2\n"
                               "exec \"$@\"\n";
+
+// Serves the event loop until the condition holds or the time is up.
+template <typename Condition> bool waitUntil(Condition condition, int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!condition() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+    return condition();
+}
 } // namespace
 
 DaemonProcess::DaemonProcess()
 {
-    QDir(m_dataDir.path()).mkpath(QStringLiteral("photo"));
-    QDir(m_dataDir.path()).mkpath(QStringLiteral("config"));
+    QDir(dataDir()).mkpath(QStringLiteral("photo"));
+    QDir(dataDir()).mkpath(QStringLiteral("config"));
+    m_log.setFileName(dataDir() + QStringLiteral("/daemon.log"));
 }
 
 DaemonProcess::~DaemonProcess()
 {
-    if (m_process.state() != QProcess::NotRunning) {
-        m_process.kill();
-        m_process.waitForFinished(5000);
-    }
-}
-
-QString DaemonProcess::binaryPath()
-{
-    return QString::fromLocal8Bit(qgetenv("PHOTOMANAGER_BINARY"));
+    process.kill();
+    process.waitForFinished(5000);
 }
 
 QString DaemonProcess::sourceDir()
 {
     return QString::fromLocal8Bit(qgetenv("PHOTOMANAGER_SOURCE_DIR"));
-}
-
-QString DaemonProcess::logPath() const
-{
-    return m_dataDir.path() + QStringLiteral("/daemon.log");
 }
 
 QString DaemonProcess::dataDir() const
@@ -64,111 +59,66 @@ QString DaemonProcess::dataDir() const
 
 QString DaemonProcess::photoDir() const
 {
-    return m_dataDir.path() + QStringLiteral("/photo");
+    return dataDir() + QStringLiteral("/photo");
 }
 
 bool DaemonProcess::writeUserEnabled(const QString& value)
 {
-    QFile file(m_dataDir.path() + QStringLiteral("/config/settings.ini"));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    file.write("[IPCAMERA]\nuser_enabled=" + value.toUtf8() + "\n");
-    return true;
+    QFile file(dataDir() + QStringLiteral("/config/settings.ini"));
+    return file.open(QIODevice::WriteOnly)
+        && file.write("[IPCAMERA]\nuser_enabled=" + value.toUtf8() + "\n") > 0;
 }
 
-void DaemonProcess::setReadOnlyPhotos(bool readOnly)
+bool DaemonProcess::start(const QStringList& environment)
 {
-    m_readOnlyPhotos = readOnly;
-}
-
-void DaemonProcess::setWrapper(const QStringList& command)
-{
-    m_wrapper = command;
-}
-
-bool DaemonProcess::start(const QStringList& extraEnvironment)
-{
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const QString& entry : extraEnvironment) {
-        const int at = entry.indexOf(QLatin1Char('='));
-        if (at < 0)
-            environment.remove(entry);
-        else
-            environment.insert(entry.left(at), entry.mid(at + 1));
-    }
-    m_process.setProcessEnvironment(environment);
-    // The log goes to a file, not a pipe: a daemon that logs while the test
-    // waits for it elsewhere must never block on a full pipe.
-    m_process.setStandardOutputFile(QProcess::nullDevice());
-    m_process.setStandardErrorFile(logPath());
-    m_log.close();
-    const QStringList sandbox{QStringLiteral("--mount"), QStringLiteral("--"),
-        QStringLiteral("/bin/sh"), QStringLiteral("-c"), QString::fromLatin1(kSandboxScript),
-        QStringLiteral("sandbox"), m_dataDir.path(),
-        m_readOnlyPhotos ? QStringLiteral("ro") : QStringLiteral("rw")};
-    m_process.start(QStringLiteral("unshare"), sandbox + m_wrapper + QStringList{binaryPath()});
-    return m_process.waitForStarted(10000);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const QString& entry : environment)
+        env.insert(entry.section(QLatin1Char('='), 0, 0), entry.section(QLatin1Char('='), 1));
+    process.setProcessEnvironment(env);
+    process.setStandardOutputFile(QProcess::nullDevice());
+    process.setStandardErrorFile(m_log.fileName());
+    process.start(QStringLiteral("unshare"),
+        QStringList{QStringLiteral("--mount"), QStringLiteral("--"), QStringLiteral("/bin/sh"),
+            QStringLiteral("-c"), QString::fromLatin1(kSandboxScript), QStringLiteral("sandbox"),
+            dataDir(), readOnlyPhotos ? QStringLiteral("ro") : QStringLiteral("rw")}
+            + wrapper + QStringList{QString::fromLocal8Bit(qgetenv("PHOTOMANAGER_BINARY"))});
+    return process.waitForStarted(10000);
 }
 
 bool DaemonProcess::waitForService(int timeoutMs)
 {
     QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
-    const QDeadlineTimer deadline(timeoutMs);
-    while (!bus->isServiceRegistered(QString::fromLatin1(kServiceName)).value()) {
-        collect();
-        if (deadline.hasExpired() || m_process.state() == QProcess::NotRunning)
-            return false;
-        m_process.waitForFinished(20);
-        QCoreApplication::processEvents();
-    }
-    return true;
+    return waitUntil(
+               [&] {
+                   return !isRunning()
+                       || bus->isServiceRegistered(QStringLiteral("com.zandrel.quor.photomanager"))
+                              .value();
+               },
+               timeoutMs)
+        && isRunning();
 }
 
 bool DaemonProcess::sendSignal(int signal)
 {
-    return ::kill(static_cast<pid_t>(m_process.processId()), signal) == 0;
+    return ::kill(static_cast<pid_t>(process.processId()), signal) == 0;
 }
 
 bool DaemonProcess::waitForExit(int timeoutMs)
 {
-    const bool finished = m_process.waitForFinished(timeoutMs);
-    collect();
-    return finished;
-}
-
-int DaemonProcess::exitCode() const
-{
-    return m_process.exitCode();
-}
-
-QProcess::ExitStatus DaemonProcess::exitStatus() const
-{
-    return m_process.exitStatus();
+    return process.waitForFinished(timeoutMs);
 }
 
 bool DaemonProcess::isRunning() const
 {
-    return m_process.state() != QProcess::NotRunning;
-}
-
-void DaemonProcess::collect()
-{
-    if (!m_log.isOpen()) {
-        m_log.setFileName(logPath());
-        if (!m_log.open(QIODevice::ReadOnly))
-            return;
-    }
-    m_partial += m_log.readAll();
-    int end;
-    while ((end = m_partial.indexOf('\n')) >= 0) {
-        m_lines << QString::fromLocal8Bit(m_partial.left(end));
-        m_partial.remove(0, end + 1);
-    }
+    return process.state() != QProcess::NotRunning;
 }
 
 QStringList DaemonProcess::logLines()
 {
-    collect();
+    if (m_log.isOpen() || m_log.open(QIODevice::ReadOnly))
+        m_partial += m_log.readAll();
+    for (int end; (end = m_partial.indexOf('\n')) >= 0; m_partial.remove(0, end + 1))
+        m_lines << QString::fromLocal8Bit(m_partial.left(end));
     return m_lines;
 }
 
@@ -179,22 +129,12 @@ int DaemonProcess::countLines(const QString& fragment)
 
 bool DaemonProcess::waitForLine(const QString& fragment, int n, int timeoutMs)
 {
-    const QDeadlineTimer deadline(timeoutMs);
-    while (countLines(fragment) < n) {
-        if (deadline.hasExpired())
-            return false;
-        if (m_process.state() == QProcess::NotRunning) {
-            collect();
-            return countLines(fragment) >= n;
-        }
-        m_process.waitForFinished(20);
-        QCoreApplication::processEvents();
-    }
-    return true;
+    return waitUntil([&] { return countLines(fragment) >= n || !isRunning(); }, timeoutMs)
+        && countLines(fragment) >= n;
 }
 
 void DaemonProcess::dumpLog()
 {
     for (const QString& line : logLines())
-        fprintf(stderr, "  daemon: %s\n", line.toLocal8Bit().constData());
+        fprintf(stderr, "  daemon: %s\n", qPrintable(line));
 }

@@ -5,54 +5,40 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
-// The real photomanager binary, run in a private mount namespace in which a
-// temporary folder is mounted at /opt/quor/data, so that the machine's /opt
-// is never touched. Its log (standard error) is collected line by line.
+// The real photomanager binary in a private mount namespace in which a
+// temporary folder (with photo/ and config/) is mounted at /opt/quor/data,
+// so the machine's /opt is never touched. Its log goes to a file, never to a
+// pipe that a daemon could block on while the test waits elsewhere.
 class DaemonProcess {
 public:
     DaemonProcess();
     ~DaemonProcess();
 
-    // The folder mounted at /opt/quor/data; photo/ and config/ are made in it.
     QString dataDir() const;
     QString photoDir() const;
-    // Writes config/settings.ini with IPCAMERA/user_enabled.
     bool writeUserEnabled(const QString& value);
 
-    // Mounts the photo folder read-only inside the daemon's namespace.
-    void setReadOnlyPhotos(bool readOnly);
-    // Runs the daemon under a program such as valgrind.
-    void setWrapper(const QStringList& command);
-    // Starts the daemon; extra environment entries as "NAME=value".
-    bool start(const QStringList& extraEnvironment = QStringList());
-    // Waits until the daemon owns its service name on the session bus.
+    bool readOnlyPhotos = false; // photo/ mounted read-only in the namespace
+    QStringList wrapper; // a program such as valgrind that runs the daemon
+
+    // Extra environment entries as "NAME=value".
+    bool start(const QStringList& environment = {});
     bool waitForService(int timeoutMs = 20000);
     bool sendSignal(int signal);
     bool waitForExit(int timeoutMs = 20000);
-    int exitCode() const;
-    QProcess::ExitStatus exitStatus() const;
     bool isRunning() const;
+    QProcess process;
 
-    // The log lines written so far (priority prefix included).
     QStringList logLines();
     int countLines(const QString& fragment);
     bool waitForLine(const QString& fragment, int n = 1, int timeoutMs = 20000);
-    // Prints the collected log to standard error (for a failing test).
     void dumpLog();
 
-    static QString binaryPath();
     static QString sourceDir();
 
 private:
-    void collect();
-
     QTemporaryDir m_dataDir;
-    QProcess m_process;
-    QStringList m_lines;
-    QString logPath() const;
-
     QFile m_log;
+    QStringList m_lines;
     QByteArray m_partial;
-    bool m_readOnlyPhotos = false;
-    QStringList m_wrapper;
 };

@@ -2,7 +2,6 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QStringList>
 
 #include <cstdio>
 
@@ -20,38 +19,24 @@ RecordingLog::~RecordingLog()
 
 void RecordingLog::EmitLogString(unsigned int level, const char* text, const char* objectPath)
 {
-    m_lines.append({level, QString::fromLocal8Bit(escaped(text)), QString::fromLatin1(objectPath)});
-}
-
-const QList<RecordingLog::Line>& RecordingLog::lines() const
-{
-    return m_lines;
-}
-
-void RecordingLog::clear()
-{
-    m_lines.clear();
-}
-
-QString RecordingLog::messageOf(const QString& text)
-{
-    // "[file:line] signature: message"; the signature itself holds no ": ".
-    const int at = text.indexOf(QLatin1String(": "), text.indexOf(QLatin1String("] ")));
-    return at < 0 ? text : text.mid(at + 2);
+    if (qstrcmp(objectPath, "/com/zandrel/quor/photomanager/photoobj") != 0)
+        qFatal("log line for another object: %s", objectPath);
+    lines.append({level, QString::fromLocal8Bit(escaped(text))});
 }
 
 QStringList RecordingLog::messages() const
 {
     QStringList result;
-    for (const Line& line : m_lines)
-        result << messageOf(line.text);
+    for (const Line& line : lines) // the signature holds no ": "
+        result << line.text.mid(
+            line.text.indexOf(QLatin1String(": "), line.text.indexOf(QLatin1String("] "))) + 2);
     return result;
 }
 
 QList<RecordingLog::Line> RecordingLog::matching(const QString& fragment) const
 {
     QList<Line> result;
-    for (const Line& line : m_lines) {
+    for (const Line& line : lines) {
         if (line.text.contains(fragment))
             result << line;
     }
@@ -71,16 +56,13 @@ bool RecordingLog::contains(const QString& fragment) const
 bool RecordingLog::waitFor(const QString& fragment, int n, int timeoutMs) const
 {
     const QDeadlineTimer deadline(timeoutMs);
-    while (count(fragment) < n) {
-        if (deadline.hasExpired())
-            return false;
+    while (count(fragment) < n && !deadline.hasExpired())
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
-    }
-    return true;
+    return count(fragment) >= n;
 }
 
 void RecordingLog::dump() const
 {
-    for (const Line& line : m_lines)
-        std::fprintf(stderr, "  log %u: %s\n", line.level, line.text.toLocal8Bit().constData());
+    for (const Line& line : lines)
+        std::fprintf(stderr, "  log %u: %s\n", line.level, qPrintable(line.text));
 }

@@ -2,30 +2,18 @@
 
 #include "MockPeer.h"
 
-// The daemon's three sibling services as python-dbusmock processes, with
-// well-behaved defaults that a test can override method by method:
-// video on/off is tracked, CaptureSingle answers 0 (and, once
-// captureWrites() is called, writes the file and emits CaptureDone), the RGB
-// feature manager tracks its flag, and the status manager reports power.
+// The three siblings as dbusmock processes with well-behaved defaults that a
+// test overrides method by method: video on/off and the RGB flag are
+// tracked, CaptureSingle answers 0, the status manager reports power.
 class SiblingMocks {
 public:
     SiblingMocks();
-
     bool start();
-    // Puts the default behaviour back and forgets the calls made so far.
+    // Default behaviour back, calls forgotten; a stopped peer is started again.
     bool reset();
-    // CaptureSingle writes the file and then emits CaptureDone(0, path).
-    // The daemon's paths under /opt/quor/data are mapped to dataDir, where a
-    // daemon in a private mount namespace sees its /opt/quor/data.
-    bool captureWrites(const QString& dataDir = QString());
-    bool setPower(bool power, int status = 0);
+    // CaptureSingle then writes the file and emits CaptureDone(0, path); the
+    // daemon's /opt/quor/data is dataDir here, outside its namespace.
+    bool captureWrites(const QString& dataDir);
 
-    MockPeer camera;
-    MockPeer rgb;
-    MockPeer status;
-
-    static const char* const cameraService;
-    static const char* const cameraPath;
-    static const char* const rgbService;
-    static const char* const rgbPath;
+    MockPeer camera, rgb, status;
 };
