@@ -32,26 +32,26 @@ class TestController : public QObject {
     }
     QString settings() const
     {
-        return m_dir.path() + QStringLiteral("/settings.ini");
+        return m_dir.path() + "/settings.ini";
     }
     // Starts the machine in OffState and forgets what that logged and called.
     void startMachine()
     {
         cameraEvent(Hub::CameraEvent_ServiceAvailable, {true});
-        QVERIFY(m_log->waitFor(QStringLiteral("Disable Camera")));
+        QVERIFY(m_log->waitFor("Disable Camera"));
         m_log->lines.clear();
         QVERIFY(m_mocks.camera.clearCalls() && m_mocks.rgb.clearCalls());
     }
     // The argument of the last VideoSetActive the camera manager received.
     QVariantList lastSwitch() const
     {
-        const QList<MockPeer::Call> calls = m_mocks.camera.calls(QStringLiteral("VideoSetActive"));
+        const QList<MockPeer::Call> calls = m_mocks.camera.calls("VideoSetActive");
         return calls.isEmpty() ? QVariantList() : calls.last().args;
     }
     QStringList capturePaths() const
     {
         QStringList paths;
-        for (const MockPeer::Call& call : m_mocks.camera.calls(QStringLiteral("CaptureSingle")))
+        for (const MockPeer::Call& call : m_mocks.camera.calls("CaptureSingle"))
             paths << call.args.at(0).toString();
         return paths;
     }
@@ -68,15 +68,15 @@ private slots:
         QVERIFY(m_mocks.reset());
         QDir(settings()).removeRecursively();
         QFile::remove(settings());
-        QDir(m_dir.path() + QStringLiteral("/photo")).removeRecursively();
-        QVERIFY(QDir(m_dir.path()).mkdir(QStringLiteral("photo")));
+        QDir(m_dir.path() + "/photo").removeRecursively();
+        QVERIFY(QDir(m_dir.path()).mkdir("photo"));
         m_log = new RecordingLog;
         m_ctrl = new PhotoManagerCtrl("/com/zandrel/quor/photomanager/photoobj");
         QVERIFY(m_ctrl->Initialize("com.zandrel.quor.photomanager",
             "/com/zandrel/quor/photomanager/photoobj", "com.zandrel.quor.cameramanager",
             "/com/zandrel/quor/cameramanager/cameraobj", 300, "com.zandrel.quor.rgbfeaturemanager",
             "/com/zandrel/quor/rgbfeaturemanager/rgbmanagerobj", 300,
-            QFile::encodeName(m_dir.path() + QStringLiteral("/photo"))));
+            QFile::encodeName(m_dir.path() + "/photo")));
         m_log->lines.clear();
     }
     void cleanup()
@@ -98,25 +98,24 @@ private slots:
         for (const QVariantList& args :
             {QVariantList{0}, QVariantList{-1}, QVariantList{}, QVariantList{2147484}})
             command(Hub::PhotoCommand_TakePhotoStream, args);
-        QCOMPARE(m_log->messages().filter(QStringLiteral("Camera Command: 3")).size(), 4);
+        QCOMPARE(m_log->messages().filter("Camera Command: 3").size(), 4);
         QCOMPARE(m_log->lines.size(), 5);
         QCOMPARE(m_log->lines.last().level, 2u);
-        QVERIFY(m_log->messages().last().contains(QLatin1String("2147484s out of range")));
+        QVERIFY(m_log->messages().last().contains("2147484s out of range"));
 
         command(Hub::PhotoCommand_TakePhotoStream, {1});
         command(Hub::PhotoCommand_TakePhotoStream, {5});
-        QCOMPARE(m_log->messages().last(),
-            QStringLiteral("Photo stream already active at 1s, stop it first!"));
-        QVERIFY(m_log->waitFor(QStringLiteral("Capture photo timeout")));
-        cameraEvent(Hub::CameraEvent_CaptureDone, {0, QStringLiteral("/p/1.jpg")});
-        cameraEvent(Hub::CameraEvent_CaptureDone, {-1, QStringLiteral("/p/2.jpg")});
+        QCOMPARE(m_log->messages().last(), "Photo stream already active at 1s, stop it first!");
+        QVERIFY(m_log->waitFor("Capture photo timeout"));
+        cameraEvent(Hub::CameraEvent_CaptureDone, {0, "/p/1.jpg"});
+        cameraEvent(Hub::CameraEvent_CaptureDone, {-1, "/p/2.jpg"});
         cameraEvent(Hub::CameraEvent_CaptureDone, {0});
         command(Hub::PhotoCommand_StopPhotoStream);
         command(Hub::PhotoCommand_StopPhotoStream);
-        cameraEvent(Hub::CameraEvent_CaptureDone, {0, QStringLiteral("/p/3.jpg")});
+        cameraEvent(Hub::CameraEvent_CaptureDone, {0, "/p/3.jpg"});
         command(Hub::PhotoCommand_StopPhotoStream);
         QCOMPARE(taken.size(), 2);
-        QCOMPARE(taken.at(0), (QVariantList{0, QStringLiteral("/p/1.jpg")}));
+        QCOMPARE(taken.at(0), (QVariantList{0, "/p/1.jpg"}));
         QCOMPARE(stopped, (QList<QVariantList>{{1}, {0}, {0}}));
     }
 
@@ -128,15 +127,14 @@ private slots:
         QSignalSpy enabled(hub(), &Hub::CameraEnabled);
         QVERIFY(enabled.wait(5000)); // the first availability check finds it
         cameraEvent(Hub::CameraEvent_ServiceAvailable, {true});
-        QVERIFY(m_mocks.camera.addMethod(QStringLiteral("VideoSetActive"), QStringLiteral("b"),
-            QStringLiteral("i"), QStringLiteral("ret = 3")));
+        QVERIFY(m_mocks.camera.addMethod("VideoSetActive", "b", "i", "ret = 3"));
         command(Hub::PhotoCommand_EnableCamera, {true});
-        QVERIFY(m_log->waitFor(QStringLiteral("OnState::onEntry")));
+        QVERIFY(m_log->waitFor("OnState::onEntry"));
         QVERIFY(m_mocks.reset());
         command(Hub::PhotoCommand_EnableCamera, {false});
         QVERIFY(enabled.wait());
         QCOMPARE(enabled, (QList<QVariantList>{{false}, {false}}));
-        QCOMPARE(m_log->count(QStringLiteral("OffState::onEntry")), 2);
+        QCOMPARE(m_log->count("OffState::onEntry"), 2);
         cameraEvent(Hub::CameraEvent_ServiceAvailable, {false});
         QTRY_VERIFY(!m_ctrl->stateMachine().isRunning());
     }
@@ -153,11 +151,10 @@ private slots:
         QTest::newRow("switched off and on") << "ret = False"
                                              << "ret = 0"
                                              << "R? R C R" << QStringList{};
-        QTest::newRow("switching fails") << "ret = False"
-                                         << "ret = 1"
-                                         << "R? R C R"
-                                         << QStringList{QStringLiteral("Cannot disable RGB"),
-                                                QStringLiteral("Cannot enable RGB")};
+        QTest::newRow("switching fails")
+            << "ret = False"
+            << "ret = 1"
+            << "R? R C R" << QStringList{"Cannot disable RGB", "Cannot enable RGB"};
         QTest::newRow("already off") << "ret = True"
                                      << "ret = 0"
                                      << "R? C" << QStringList{};
@@ -173,28 +170,24 @@ private slots:
         QFETCH(QStringList, lines);
         QFETCH(QString, isDisabled);
         QFETCH(QString, disable);
-        QVERIFY(m_mocks.rgb.addMethod(
-            QStringLiteral("IsDisabled"), QString(), QStringLiteral("b"), isDisabled));
-        QVERIFY(m_mocks.rgb.addMethod(
-            QStringLiteral("Disable"), QStringLiteral("bb"), QStringLiteral("i"), disable));
+        QVERIFY(m_mocks.rgb.addMethod("IsDisabled", QString(), "b", isDisabled));
+        QVERIFY(m_mocks.rgb.addMethod("Disable", "bb", "i", disable));
         startMachine();
         m_ctrl->CapturePhoto();
         const QStringList messages = m_log->messages();
-        QCOMPARE(
-            messages.filter(QStringLiteral("Call Synch"))
-                .replaceInStrings(QStringLiteral("RGBManager Call Synch 0"), QStringLiteral("R?"))
-                .replaceInStrings(QStringLiteral("RGBManager Call Synch 1"), QStringLiteral("R"))
-                .replaceInStrings(QStringLiteral("Camera Call Synch 1"), QStringLiteral("C"))
-                .join(QLatin1Char(' ')),
+        QCOMPARE(messages.filter("Call Synch")
+                     .replaceInStrings("RGBManager Call Synch 0", "R?")
+                     .replaceInStrings("RGBManager Call Synch 1", "R")
+                     .replaceInStrings("Camera Call Synch 1", "C")
+                     .join(' '),
             calls);
-        QCOMPARE(messages.filter(QRegularExpression(QStringLiteral("RGB$|nothing$"))), lines);
+        QCOMPARE(messages.filter(QRegularExpression("RGB$|nothing$")), lines);
         QList<QVariantList> sent;
-        for (const MockPeer::Call& call : m_mocks.rgb.calls(QStringLiteral("Disable")))
+        for (const MockPeer::Call& call : m_mocks.rgb.calls("Disable"))
             sent << call.args;
         QCOMPARE(sent,
-            calls.count(QLatin1Char('R')) == 3
-                ? (QList<QVariantList>{{true, false}, {false, false}})
-                : QList<QVariantList>());
+            calls.count('R') == 3 ? (QList<QVariantList>{{true, false}, {false, false}})
+                                  : QList<QVariantList>());
         QVERIFY2(QRegularExpression(QStringLiteral("^%1/photo/image_\\d{14}\\.jpg$")
                                         .arg(QRegularExpression::escape(m_dir.path())))
                      .match(capturePaths().value(0))
@@ -211,15 +204,15 @@ private slots:
         for (int second = 0; second < 2; ++second) {
             for (const char* suffix : {"", "_1"})
                 QVERIFY(QFile(m_dir.path() + QStringLiteral("/photo/image_")
-                    + now.addSecs(second).toString(QStringLiteral("yyyyMMddhhmmss"))
-                    + QLatin1String(suffix) + QStringLiteral(".jpg"))
+                    + now.addSecs(second).toString("yyyyMMddhhmmss") + QLatin1String(suffix)
+                    + ".jpg")
                             .open(QIODevice::WriteOnly));
         }
         startMachine();
         for (int i = 0; i < 3; ++i)
             m_ctrl->CapturePhoto();
         const QStringList paths = capturePaths();
-        QVERIFY2(paths.value(0).endsWith(QLatin1String("_2.jpg")), qPrintable(paths.value(0)));
+        QVERIFY2(paths.value(0).endsWith("_2.jpg"), qPrintable(paths.value(0)));
         QCOMPARE(QSet<QString>(paths.cbegin(), paths.cend()).size(), 3);
     }
 
@@ -227,13 +220,12 @@ private slots:
     // tick takes no photo and says so at level 2.
     void streamTickKeepsFolderWithinLimit()
     {
-        hub()->SetPhotoFolder(QFile::encodeName(m_dir.path() + QStringLiteral("/missing")), 100);
+        hub()->SetPhotoFolder(QFile::encodeName(m_dir.path() + "/missing"), 100);
         command(Hub::PhotoCommand_TakePhotoStream, {1});
-        const QString line
-            = QStringLiteral("TakePhotoForStream: max photos reached, no more photo please");
+        const QString line = "TakePhotoForStream: max photos reached, no more photo please";
         QVERIFY(m_log->waitFor(line));
         QCOMPARE(m_log->matching(line).at(0).level, 2u);
-        QVERIFY(!m_log->contains(QStringLiteral("Capture Photo")));
+        QVERIFY(!m_log->contains("Capture Photo"));
     }
 
     // The user setting and the power state decide whether the machine's
@@ -283,22 +275,20 @@ private slots:
             QVERIFY(file.open(QIODevice::WriteOnly)
                 && (setting.isEmpty() || file.write("[IPCAMERA]\n" + setting + "\n") > 0));
         file.close();
-        QVERIFY(m_mocks.status.addMethod(QStringLiteral("GetPowerOk"), QString(),
-            QStringLiteral("ib"), QStringLiteral("ret = ") + power));
-        if (trigger == QLatin1String("start")) {
+        QVERIFY(m_mocks.status.addMethod(
+            "GetPowerOk", QString(), "ib", QStringLiteral("ret = ") + power));
+        if (trigger == "start") {
             cameraEvent(Hub::CameraEvent_ServiceAvailable, {true});
         } else {
             startMachine();
-            if (trigger == QLatin1String("client"))
+            if (trigger == "client")
                 command(Hub::PhotoCommand_EnableCamera, {true});
             else
-                QVERIFY(m_mocks.status.emitSignal(QStringLiteral("PowerOkChanged"),
-                    QStringLiteral("b"), {trigger == QLatin1String("signal")}));
+                QVERIFY(m_mocks.status.emitSignal("PowerOkChanged", "b", {trigger == "signal"}));
         }
-        if (trigger != QLatin1String("client"))
-            QVERIFY(m_log->waitFor(QStringLiteral("camera enabled by user")));
-        QCOMPARE(m_log->contains(QStringLiteral("due to Power OK")),
-            enables && trigger != QLatin1String("client"));
+        if (trigger != "client")
+            QVERIFY(m_log->waitFor("camera enabled by user"));
+        QCOMPARE(m_log->contains("due to Power OK"), enables && trigger != "client");
         if (enables)
             QTRY_COMPARE(lastSwitch(), QVariantList{true});
     }

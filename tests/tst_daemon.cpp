@@ -21,7 +21,7 @@ class TestDaemon : public QObject {
         QVERIFY(m_mocks.captureWrites(m_daemon->dataDir()));
         QVERIFY(m_daemon->start());
         QVERIFY(m_daemon->waitForService(timeoutMs));
-        QVERIFY(m_daemon->waitForLine(QStringLiteral("statemachine available"), 1, timeoutMs));
+        QVERIFY(m_daemon->waitForLine("statemachine available", 1, timeoutMs));
     }
 
 private slots:
@@ -54,25 +54,22 @@ private slots:
     void startUpFailure()
     {
         QFETCH(QString, environment);
-        QDBusConnection other
-            = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("owner"));
+        QDBusConnection other = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "owner");
         if (QTest::currentDataTag() == QByteArray("name owned"))
-            QVERIFY(other.registerService(QStringLiteral("com.zandrel.quor.photomanager")));
+            QVERIFY(other.registerService("com.zandrel.quor.photomanager"));
         QVERIFY(m_daemon->start(environment.isEmpty() ? QStringList() : QStringList{environment}));
         QVERIFY(m_daemon->waitForExit());
-        other.unregisterService(QStringLiteral("com.zandrel.quor.photomanager"));
+        other.unregisterService("com.zandrel.quor.photomanager");
         QCOMPARE(m_daemon->process.exitCode(), 255);
-        QCOMPARE(m_daemon->logLines()
-                     .filter(QStringLiteral("[Main:"))
-                     .replaceInStrings(QRegularExpression(QStringLiteral("\\[.*: ")), QString()),
-            (QStringList{QStringLiteral("<5>Starting Photo Manager X..."),
+        QCOMPARE(m_daemon->logLines().filter("[Main:").replaceInStrings(
+                     QRegularExpression("\\[.*: "), QString()),
+            (QStringList{"<5>Starting Photo Manager X...",
                 QStringLiteral(
                     "<3>Impossible to create Photo Manager X, dbus initialization failed"),
-                QStringLiteral("<5>Succesfully terminated")}));
+                "<5>Succesfully terminated"}));
         QProcess nm;
-        nm.start(QStringLiteral("nm"),
-            {QStringLiteral("-D"), QStringLiteral("--defined-only"),
-                QString::fromLocal8Bit(qgetenv("PHOTOMANAGER_BINARY"))});
+        nm.start(
+            "nm", {"-D", "--defined-only", QString::fromLocal8Bit(qgetenv("PHOTOMANAGER_BINARY"))});
         QVERIFY(nm.waitForFinished() && nm.readAllStandardOutput().contains(" B _logInterface\n"));
     }
 
@@ -91,14 +88,14 @@ private slots:
         QVERIFY(m_daemon->start());
         QVERIFY(m_daemon->waitForService());
         PhotoClient client;
-        QCOMPARE(client.callStatus(QStringLiteral("StopPhotoStream")), 0);
-        QVERIFY(client.waitForSignal(QStringLiteral("PhotoStreamStopped(0)")));
+        QCOMPARE(client.callStatus("StopPhotoStream"), 0);
+        QVERIFY(client.waitForSignal("PhotoStreamStopped(0)"));
         for (int signal : sent)
             QVERIFY(m_daemon->sendSignal(signal));
         QVERIFY(m_daemon->waitForExit());
         QCOMPARE(m_daemon->process.exitStatus(), QProcess::NormalExit);
         QCOMPARE(m_daemon->process.exitCode(), 0);
-        QCOMPARE(m_daemon->countLines(QStringLiteral("Succesfully terminated")), 1);
+        QCOMPARE(m_daemon->countLines("Succesfully terminated"), 1);
     }
 
     // One photo from a folder of 100 files: the camera goes on for it and off
@@ -107,28 +104,27 @@ private slots:
     void photoAndStreamEndToEnd()
     {
         for (int i = 0; i < 100; ++i)
-            QVERIFY(QFile(m_daemon->photoDir()
-                + QStringLiteral("/old_%1.jpg").arg(i, 3, 10, QLatin1Char('0')))
+            QVERIFY(QFile(
+                m_daemon->photoDir() + QStringLiteral("/old_%1.jpg").arg(i, 3, 10, QChar('0')))
                         .open(QIODevice::WriteOnly));
         startRunningDaemon();
         PhotoClient client;
-        QCOMPARE(client.callStatus(QStringLiteral("TakePhoto")), 0);
-        QVERIFY(client.waitForSignal(QStringLiteral("CameraEnabled(false)")));
+        QCOMPARE(client.callStatus("TakePhoto"), 0);
+        QVERIFY(client.waitForSignal("CameraEnabled(false)"));
         QCOMPARE(client.received.size(), 3);
-        QCOMPARE(client.received.at(0), QStringLiteral("CameraEnabled(true)"));
-        QVERIFY2(client.received.at(1).startsWith(
-                     QLatin1String("PhotoTaken(0,/opt/quor/data/photo/image_")),
+        QCOMPARE(client.received.at(0), "CameraEnabled(true)");
+        QVERIFY2(client.received.at(1).startsWith("PhotoTaken(0,/opt/quor/data/photo/image_"),
             qPrintable(client.received.at(1)));
-        const QString name = client.received.at(1).section(QLatin1Char('/'), -1).chopped(1);
-        QVERIFY(QFile::exists(m_daemon->photoDir() + QLatin1Char('/') + name));
+        const QString name = client.received.at(1).section('/', -1).chopped(1);
+        QVERIFY(QFile::exists(m_daemon->photoDir() + '/' + name));
         QCOMPARE(QDir(m_daemon->photoDir()).entryList(QDir::Files).size(), 101);
 
         client.received.clear();
-        QCOMPARE(client.callStatus(QStringLiteral("TakePhotoStream"), {1}), 0);
-        QVERIFY(m_daemon->waitForLine(QStringLiteral("Emit Photo Event 1"), 3, 15000));
-        QCOMPARE(client.callStatus(QStringLiteral("StopPhotoStream")), 0);
-        QVERIFY(client.waitForSignal(QStringLiteral("PhotoStreamStopped")));
-        const int taken = client.received.filter(QStringLiteral("PhotoTaken(0,")).size();
+        QCOMPARE(client.callStatus("TakePhotoStream", {1}), 0);
+        QVERIFY(m_daemon->waitForLine("Emit Photo Event 1", 3, 15000));
+        QCOMPARE(client.callStatus("StopPhotoStream"), 0);
+        QVERIFY(client.waitForSignal("PhotoStreamStopped"));
+        const int taken = client.received.filter("PhotoTaken(0,").size();
         QVERIFY(taken >= 2);
         QVERIFY(client.received.contains(QStringLiteral("PhotoStreamStopped(%1)").arg(taken)));
     }
@@ -139,17 +135,15 @@ private slots:
     {
         if (qEnvironmentVariableIsEmpty("PHOTOMANAGER_VALGRIND"))
             QSKIP("run by the tst_daemon_valgrind test");
-        m_daemon->wrapper = QStringList{QStringLiteral("valgrind"),
-            QStringLiteral("--error-exitcode=99"), QStringLiteral("--leak-check=full"),
-            QStringLiteral("--errors-for-leak-kinds=definite"),
-            QStringLiteral("--show-leak-kinds=definite")};
+        m_daemon->wrapper = QStringList{"valgrind", "--error-exitcode=99", "--leak-check=full",
+            "--errors-for-leak-kinds=definite", "--show-leak-kinds=definite"};
         startRunningDaemon(120000);
         PhotoClient client;
-        QCOMPARE(client.callStatus(QStringLiteral("TakePhoto")), 0);
-        QVERIFY(client.waitForSignal(QStringLiteral("PhotoTaken(0,"), 60000));
+        QCOMPARE(client.callStatus("TakePhoto"), 0);
+        QVERIFY(client.waitForSignal("PhotoTaken(0,", 60000));
         QVERIFY(m_daemon->sendSignal(SIGTERM));
         QVERIFY(m_daemon->waitForExit(120000));
-        QVERIFY(m_daemon->countLines(QStringLiteral("Memcheck")) > 0); // really under valgrind
+        QVERIFY(m_daemon->countLines("Memcheck") > 0); // really under valgrind
         QCOMPARE(m_daemon->process.exitCode(), 0);
     }
 };

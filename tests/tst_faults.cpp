@@ -11,9 +11,8 @@
 #include <csignal>
 
 namespace {
-const QString kCrash = QStringLiteral("import os; os._exit(1)");
-const QString kError
-    = QStringLiteral("raise dbus.exceptions.DBusException('boom', name='com.zandrel.Error')");
+const QString kCrash = "import os; os._exit(1)";
+const QString kError = "raise dbus.exceptions.DBusException('boom', name='com.zandrel.Error')";
 } // namespace
 
 // The real binary under misbehaving siblings and hostile input: it keeps
@@ -31,26 +30,25 @@ class TestFaults : public QObject {
         QVERIFY(m_daemon->start());
         QVERIFY(m_daemon->waitForService());
         if (waitForMachine)
-            QVERIFY(m_daemon->waitForLine(QStringLiteral("statemachine available")));
+            QVERIFY(m_daemon->waitForLine("statemachine available"));
     }
     // Every method answers; photo requests with the status the folder allows.
     void checkServing(int photoStatus = 0)
     {
-        PhotoClient client(QStringLiteral("serving"));
-        QCOMPARE(client.call(QStringLiteral("IsEnabledCamera")).type(), QDBusMessage::ReplyMessage);
-        QCOMPARE(client.callStatus(QStringLiteral("EnableCamera"), {false}), 0);
-        QCOMPARE(client.callStatus(QStringLiteral("TakePhotoStream"), {0}), photoStatus);
-        QCOMPARE(client.callStatus(QStringLiteral("StopPhotoStream")), 0);
+        PhotoClient client("serving");
+        QCOMPARE(client.call("IsEnabledCamera").type(), QDBusMessage::ReplyMessage);
+        QCOMPARE(client.callStatus("EnableCamera", {false}), 0);
+        QCOMPARE(client.callStatus("TakePhotoStream", {0}), photoStatus);
+        QCOMPARE(client.callStatus("StopPhotoStream"), 0);
     }
     // A photo goes through end to end and its file is there.
     void checkPhotoWorks()
     {
-        PhotoClient client(QStringLiteral("photo"));
-        QCOMPARE(client.callStatus(QStringLiteral("TakePhoto")), 0);
-        QVERIFY(client.waitForSignal(QStringLiteral("PhotoTaken(0,/opt/quor/data/photo/"), 20000));
-        const QString path = client.received.filter(QStringLiteral("PhotoTaken")).first();
-        QVERIFY(QFile::exists(m_daemon->photoDir() + QLatin1Char('/')
-            + path.section(QLatin1Char('/'), -1).chopped(1)));
+        PhotoClient client("photo");
+        QCOMPARE(client.callStatus("TakePhoto"), 0);
+        QVERIFY(client.waitForSignal("PhotoTaken(0,/opt/quor/data/photo/", 20000));
+        const QString path = client.received.filter("PhotoTaken").first();
+        QVERIFY(QFile::exists(m_daemon->photoDir() + '/' + path.section('/', -1).chopped(1)));
     }
 
 private slots:
@@ -82,14 +80,13 @@ private slots:
     void cameraManagerMisbehavesAtStart()
     {
         QFETCH(QString, code);
-        QVERIFY(m_mocks.camera.addMethod(
-            QStringLiteral("VideoGetActive"), QString(), QStringLiteral("sb"), code));
+        QVERIFY(m_mocks.camera.addMethod("VideoGetActive", QString(), "sb", code));
         startDaemon(false);
-        QVERIFY(m_daemon->waitForLine(QStringLiteral("Check for Service"), 2));
+        QVERIFY(m_daemon->waitForLine("Check for Service", 2));
         checkServing();
-        QCOMPARE(m_daemon->countLines(QStringLiteral("Start photo SM")), 0);
+        QCOMPARE(m_daemon->countLines("Start photo SM"), 0);
         QVERIFY(m_mocks.reset() && m_mocks.captureWrites(m_daemon->dataDir()));
-        QVERIFY(m_daemon->waitForLine(QStringLiteral("statemachine available")));
+        QVERIFY(m_daemon->waitForLine("statemachine available"));
         checkPhotoWorks();
     }
 
@@ -100,32 +97,29 @@ private slots:
     {
         startDaemon();
         PhotoClient client;
-        QVERIFY(m_mocks.camera.addMethod(
-            QStringLiteral("CaptureSingle"), QStringLiteral("s"), QStringLiteral("i"), kError));
-        QCOMPARE(client.callStatus(QStringLiteral("TakePhoto")), 0);
-        QVERIFY(m_daemon->waitForLine(QStringLiteral("Camera Call Synch 1")));
-        QVERIFY(m_mocks.camera.addMethod(
-            QStringLiteral("VideoGetActive"), QString(), QStringLiteral("ib"), kCrash));
-        QCOMPARE(client.call(QStringLiteral("IsEnabledCamera")).arguments(), QVariantList{false});
-        QVERIFY(m_daemon->waitForLine(QStringLiteral("UNREGISTERED")));
+        QVERIFY(m_mocks.camera.addMethod("CaptureSingle", "s", "i", kError));
+        QCOMPARE(client.callStatus("TakePhoto"), 0);
+        QVERIFY(m_daemon->waitForLine("Camera Call Synch 1"));
+        QVERIFY(m_mocks.camera.addMethod("VideoGetActive", QString(), "ib", kCrash));
+        QCOMPARE(client.call("IsEnabledCamera").arguments(), QVariantList{false});
+        QVERIFY(m_daemon->waitForLine("UNREGISTERED"));
         checkServing();
         QVERIFY(m_mocks.reset() && m_mocks.captureWrites(m_daemon->dataDir()));
-        QVERIFY(m_daemon->waitForLine(QStringLiteral("statemachine available"), 2));
+        QVERIFY(m_daemon->waitForLine("statemachine available", 2));
         checkPhotoWorks();
-        QVERIFY(client.waitForSignal(QStringLiteral("PhotoTaken")));
-        QCOMPARE(client.received.filter(QStringLiteral("PhotoTaken")).size(), 1);
+        QVERIFY(client.waitForSignal("PhotoTaken"));
+        QCOMPARE(client.received.filter("PhotoTaken").size(), 1);
     }
 
     // 200 CaptureDone for paths never asked for touch nothing in the folder.
     void captureDoneFlood()
     {
-        QVERIFY(
-            QFile(m_daemon->photoDir() + QStringLiteral("/kept.jpg")).open(QIODevice::WriteOnly));
+        QVERIFY(QFile(m_daemon->photoDir() + "/kept.jpg").open(QIODevice::WriteOnly));
         startDaemon();
         for (int i = 0; i < 200; ++i)
-            QVERIFY(m_mocks.camera.emitSignal(QStringLiteral("CaptureDone"), QStringLiteral("is"),
-                {i % 2 ? -i : 0, QStringLiteral("/elsewhere/%1.jpg").arg(i)}));
-        QVERIFY(m_daemon->waitForLine(QStringLiteral("Camera Event: 0"), 200));
+            QVERIFY(m_mocks.camera.emitSignal(
+                "CaptureDone", "is", {i % 2 ? -i : 0, QStringLiteral("/elsewhere/%1.jpg").arg(i)}));
+        QVERIFY(m_daemon->waitForLine("Camera Event: 0", 200));
         checkPhotoWorks();
         QCOMPARE(QDir(m_daemon->photoDir()).entryList(QDir::Files).size(), 2);
     }
@@ -150,9 +144,9 @@ private slots:
         QFETCH(QString, method);
         QFETCH(QString, code);
         QFETCH(QString, line);
-        const QString in = method == QLatin1String("Disable") ? QStringLiteral("bb") : QString();
-        QVERIFY(method.isEmpty() ? m_mocks.rgb.stop()
-                                 : m_mocks.rgb.addMethod(method, in, QStringLiteral("s"), code));
+        const QString in = method == "Disable" ? "bb" : QString();
+        QVERIFY(
+            method.isEmpty() ? m_mocks.rgb.stop() : m_mocks.rgb.addMethod(method, in, "s", code));
         startDaemon();
         checkPhotoWorks();
         QVERIFY(m_daemon->waitForLine(line));
@@ -175,14 +169,14 @@ private slots:
     {
         QFETCH(QString, signature);
         QFETCH(QString, code);
-        QVERIFY(m_daemon->writeUserEnabled(QStringLiteral("1")));
-        QVERIFY(code.isEmpty() ? m_mocks.status.stop()
-                               : m_mocks.status.addMethod(
-                                   QStringLiteral("GetPowerOk"), QString(), signature, code));
+        QVERIFY(m_daemon->writeUserEnabled("1"));
+        QVERIFY(code.isEmpty()
+                ? m_mocks.status.stop()
+                : m_mocks.status.addMethod("GetPowerOk", QString(), signature, code));
         startDaemon();
-        QVERIFY(m_daemon->waitForLine(QStringLiteral("any power supply connected?")));
+        QVERIFY(m_daemon->waitForLine("any power supply connected?"));
         checkServing();
-        QTEST(m_daemon->countLines(QStringLiteral("Re-Enable camera on boot")) == 1, "enables");
+        QTEST(m_daemon->countLines("Re-Enable camera on boot") == 1, "enables");
     }
 
     // SIGTERM while the daemon waits in a call that outlives its 5 s
@@ -190,15 +184,15 @@ private slots:
     void sigtermDuringBlockingCall()
     {
         startDaemon();
-        QVERIFY(m_mocks.camera.addMethod(QStringLiteral("VideoSetActive"), QStringLiteral("b"),
-            QStringLiteral("i"), QStringLiteral("__import__('time').sleep(7); ret = 0")));
+        QVERIFY(m_mocks.camera.addMethod(
+            "VideoSetActive", "b", "i", "__import__('time').sleep(7); ret = 0"));
         PhotoClient client;
-        client.call(QStringLiteral("EnableCamera"), {true});
-        QVERIFY(m_daemon->waitForLine(QStringLiteral("Enable camera")));
+        client.call("EnableCamera", {true});
+        QVERIFY(m_daemon->waitForLine("Enable camera"));
         QVERIFY(m_daemon->sendSignal(SIGTERM));
         QVERIFY(m_daemon->waitForExit(20000));
         QCOMPARE(m_daemon->process.exitCode(), 0);
-        QCOMPARE(m_daemon->countLines(QStringLiteral("Succesfully terminated")), 1);
+        QCOMPARE(m_daemon->countLines("Succesfully terminated"), 1);
     }
 
     // Stream intervals at the edges of the timer's range, and 2000 calls from
@@ -208,19 +202,17 @@ private slots:
         startDaemon(false);
         PhotoClient client;
         for (int interval : {INT_MIN, -1, 0, INT_MAX, 2147484, 2147483})
-            QCOMPARE(client.callStatus(QStringLiteral("TakePhotoStream"), {interval}), 0);
-        QVERIFY(m_daemon->waitForLine(QStringLiteral("Start photo stream at 2147483s")));
-        QCOMPARE(m_daemon->countLines(QStringLiteral("out of range")), 2);
+            QCOMPARE(client.callStatus("TakePhotoStream", {interval}), 0);
+        QVERIFY(m_daemon->waitForLine("Start photo stream at 2147483s"));
+        QCOMPARE(m_daemon->countLines("out of range"), 2);
         QList<QDBusPendingCall> pending;
         for (int c = 0; c < 8; ++c) {
             QDBusConnection connection = QDBusConnection::connectToBus(
                 QDBusConnection::SessionBus, QStringLiteral("load%1").arg(c));
             for (int i = 0; i < 250; ++i) {
-                QDBusMessage call = QDBusMessage::createMethodCall(
-                    QStringLiteral("com.zandrel.quor.photomanager"),
-                    QStringLiteral("/com/zandrel/quor/photomanager/photoobj"),
-                    QStringLiteral("com.zandrel.quor.photointerface"),
-                    i % 2 ? QStringLiteral("StopPhotoStream") : QStringLiteral("EnableCamera"));
+                QDBusMessage call = QDBusMessage::createMethodCall("com.zandrel.quor.photomanager",
+                    "/com/zandrel/quor/photomanager/photoobj", "com.zandrel.quor.photointerface",
+                    i % 2 ? "StopPhotoStream" : "EnableCamera");
                 call.setArguments(i % 2 ? QVariantList() : QVariantList{bool(i % 4)});
                 pending << connection.asyncCall(call, 60000);
             }
@@ -252,14 +244,13 @@ private slots:
         QFETCH(int, status);
         const QString photos = m_daemon->photoDir();
         QTemporaryDir elsewhere;
-        QVERIFY(
-            QFile(elsewhere.path() + QStringLiteral("/precious.jpg")).open(QIODevice::WriteOnly));
-        const bool full = fault == QLatin1String("odd") || fault == QLatin1String("readonly");
+        QVERIFY(QFile(elsewhere.path() + "/precious.jpg").open(QIODevice::WriteOnly));
+        const bool full = fault == "odd" || fault == "readonly";
         if (!full)
             QVERIFY(QDir(photos).removeRecursively());
-        if (fault == QLatin1String("file"))
+        if (fault == "file")
             QVERIFY(QFile(photos).open(QIODevice::WriteOnly));
-        if (fault == QLatin1String("link"))
+        if (fault == "link")
             QVERIFY(QFile::link(elsewhere.path(), photos));
         const QList<QByteArray> odd{
             "%s%n.jpg", "new\nline.jpg", "bad\xff.jpg", QByteArray(255, 'x')};
@@ -267,14 +258,14 @@ private slots:
             QVERIFY(QFile(QFile::decodeName(QFile::encodeName(photos) + '/'
                               + odd.value(i, QByteArray::number(i))))
                         .open(QIODevice::WriteOnly));
-        m_daemon->readOnlyPhotos = fault == QLatin1String("readonly");
+        m_daemon->readOnlyPhotos = fault == "readonly";
         startDaemon(false);
         checkServing(status);
-        QVERIFY(QFile::exists(elsewhere.path() + QStringLiteral("/precious.jpg")));
-        QCOMPARE(m_daemon->countLines(QStringLiteral("<4>[dbus/DBusInterface:")), status ? 1 : 0);
-        QCOMPARE(m_daemon->countLines(QStringLiteral("remove exceeding file: ")), status ? 0 : 1);
+        QVERIFY(QFile::exists(elsewhere.path() + "/precious.jpg"));
+        QCOMPARE(m_daemon->countLines("<4>[dbus/DBusInterface:"), status ? 1 : 0);
+        QCOMPARE(m_daemon->countLines("remove exceeding file: "), status ? 0 : 1);
         for (const QString& line : m_daemon->logLines())
-            QVERIFY2(line.startsWith(QLatin1Char('<')), qPrintable(line)); // one record per line
+            QVERIFY2(line.startsWith('<'), qPrintable(line)); // one record per line
     }
 };
 

@@ -33,8 +33,7 @@ class TestFolderManager : public QObject {
     }
     QStringList removed() const
     {
-        return m_log->messages().replaceInStrings(
-            QStringLiteral("remove exceeding file: "), QString());
+        return m_log->messages().replaceInStrings("remove exceeding file: ", QString());
     }
     QStringList left() const
     {
@@ -109,7 +108,7 @@ private slots:
         const QByteArray outside = QFile::encodeName(m_dir.path());
         makeFile("precious", 1600000000, outside);
         QVERIFY(::symlink(outside + "/precious", m_photos + "/link") == 0);
-        QVERIFY(QDir(QFile::decodeName(m_photos)).mkdir(QStringLiteral("sub")));
+        QVERIFY(QDir(QFile::decodeName(m_photos)).mkdir("sub"));
         makeFile(".hidden", 1600000000);
         const QList<QByteArray> odd{
             "%s%n.jpg", "new\nline", "bad\xff\xfeutf8", QByteArray(255, 'x')};
@@ -117,12 +116,9 @@ private slots:
             makeFile(odd.at(i), 1600000001 + i);
         makeFile("keep.jpg", 1700000000);
         QVERIFY(trim(1));
-        QCOMPARE(left(),
-            (QStringList{QStringLiteral(".hidden"), QStringLiteral("keep.jpg"),
-                QStringLiteral("link"), QStringLiteral("sub")}));
-        QVERIFY(QFile::exists(m_dir.path() + QStringLiteral("/precious")));
-        QCOMPARE(removed().mid(0, 2),
-            (QStringList{QStringLiteral("%s%n.jpg"), QStringLiteral("new\\nline")}));
+        QCOMPARE(left(), (QStringList{".hidden", "keep.jpg", "link", "sub"}));
+        QVERIFY(QFile::exists(m_dir.path() + "/precious"));
+        QCOMPARE(removed().mid(0, 2), (QStringList{"%s%n.jpg", "new\\nline"}));
         QVERIFY(m_log->lines.last().text.size() <= 511);
     }
 
@@ -153,7 +149,7 @@ private slots:
         const QByteArray busy = m_photos + "/f0";
         QVERIFY(::mount(busy, busy, nullptr, MS_BIND, nullptr) == 0);
         QVERIFY(trim(2));
-        QCOMPARE(removed(), QStringList{QStringLiteral("f1")});
+        QCOMPARE(removed(), QStringList{"f1"});
         ::umount2(busy, MNT_DETACH);
         m_log->lines.clear();
         QVERIFY(::mount(m_photos, m_photos, nullptr, MS_BIND, nullptr) == 0);

@@ -40,25 +40,21 @@ private slots:
     void introspectionIsTheInterfaceFile()
     {
         QFile file(QString::fromLocal8Bit(qgetenv("PHOTOMANAGER_SOURCE_DIR"))
-            + QStringLiteral("/data/com.zandrel.quor.photointerface.xml"));
+            + "/data/com.zandrel.quor.photointerface.xml");
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QString xml = QString::fromUtf8(file.readAll());
-        const int start = xml.indexOf(QLatin1String("<interface "));
-        const QString interface = xml.mid(
-            start, xml.indexOf(QLatin1String("</interface>")) + 12 - start);
+        const int start = xml.indexOf("<interface ");
+        const QString interface = xml.mid(start, xml.indexOf("</interface>") + 12 - start);
         const QDBusMessage reply
-            = QDBusConnection::connectToBus(
-                QDBusConnection::SessionBus, QStringLiteral("introspect"))
-                  .call(QDBusMessage::createMethodCall(
-                            QStringLiteral("com.zandrel.quor.photomanager"),
-                            QStringLiteral("/com/zandrel/quor/photomanager/photoobj"),
-                            QStringLiteral("org.freedesktop.DBus.Introspectable"),
-                            QStringLiteral("Introspect")),
+            = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "introspect")
+                  .call(QDBusMessage::createMethodCall("com.zandrel.quor.photomanager",
+                            "/com/zandrel/quor/photomanager/photoobj",
+                            "org.freedesktop.DBus.Introspectable", "Introspect"),
                       QDBus::BlockWithGui);
         const QString introspection = reply.arguments().value(0).toString();
-        QVERIFY(interface.contains(QLatin1String("-52=photo stream not running")));
+        QVERIFY(interface.contains("-52=photo stream not running"));
         QVERIFY2(introspection.contains(interface), qPrintable(introspection));
-        QCOMPARE(introspection.count(QLatin1String("<interface ")), 4);
+        QCOMPARE(introspection.count("<interface "), 4);
     }
 
     // Each accepted call is answered 0 and becomes one CommandReceived with its list.
@@ -88,10 +84,9 @@ private slots:
     void wrongTypesAreRefused()
     {
         QSignalSpy commands(&m_hub, &Hub::CommandReceived);
-        QCOMPARE(
-            m_client->callStatus(QStringLiteral("TakePhotoStream"), {QStringLiteral("x")}), -1000);
-        QCOMPARE(m_client->callStatus(QStringLiteral("EnableCamera"), {1}), -1000);
-        QCOMPARE(m_client->callStatus(QStringLiteral("TakePhoto"), {1}), -1000);
+        QCOMPARE(m_client->callStatus("TakePhotoStream", {"x"}), -1000);
+        QCOMPARE(m_client->callStatus("EnableCamera", {1}), -1000);
+        QCOMPARE(m_client->callStatus("TakePhoto", {1}), -1000);
         QCOMPARE(commands.size(), 0);
     }
 
@@ -106,15 +101,15 @@ private slots:
             QVERIFY(QFile(m_dir.path() + QStringLiteral("/%1").arg(i)).open(QIODevice::WriteOnly));
         m_hub.SetPhotoFolder(full, 2);
         m_hub.SetPhotoFolder(full + "/missing", 100);
-        QCOMPARE(m_client->callStatus(QStringLiteral("TakePhoto")), -59);
-        QCOMPARE(m_client->callStatus(QStringLiteral("TakePhotoStream"), {5}), -59);
+        QCOMPARE(m_client->callStatus("TakePhoto"), -59);
+        QCOMPARE(m_client->callStatus("TakePhotoStream", {5}), -59);
         QCOMPARE(commands.size(), 0);
         QCOMPARE(m_log.messages(),
-            (QStringList{QStringLiteral("TakePhoto: max photos reached, no more photo please"),
-                QStringLiteral("TakePhotoStream: max photos reached, no more photo please")}));
+            (QStringList{"TakePhoto: max photos reached, no more photo please",
+                "TakePhotoStream: max photos reached, no more photo please"}));
         QCOMPARE(m_log.lines.at(0).level, 2u);
         m_hub.SetPhotoFolder(full, 2);
-        QCOMPARE(m_client->callStatus(QStringLiteral("TakePhoto")), 0);
+        QCOMPARE(m_client->callStatus("TakePhoto"), 0);
         QCOMPARE(commands.size(), 1);
         QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files).size(), 2);
     }
@@ -125,29 +120,25 @@ private slots:
     void emitEventPublishesSignals()
     {
         m_hub.EmitEvent(Hub::PhotoEvent_CameraEnabled, {true});
-        m_hub.EmitEvent(Hub::PhotoEvent_PhotoTaken, {0, QStringLiteral("/p/a.jpg")});
+        m_hub.EmitEvent(Hub::PhotoEvent_PhotoTaken, {0, "/p/a.jpg"});
         m_hub.EmitEvent(Hub::PhotoEvent_PhotoTaken, {0});
         m_hub.EmitEvent(Hub::PhotoEvent_CameraEnabled, {true, 1});
         m_hub.EmitEvent(static_cast<Hub::PhotoEvent>(3), {1});
         m_hub.EmitEvent(Hub::PhotoEvent_PhotoStreamStopped, {7});
-        QVERIFY(m_client->waitForSignal(QStringLiteral("PhotoStreamStopped")));
+        QVERIFY(m_client->waitForSignal("PhotoStreamStopped"));
         QCOMPARE(m_client->received,
-            (QStringList{QStringLiteral("CameraEnabled(true)"),
-                QStringLiteral("PhotoTaken(0,/p/a.jpg)"),
-                QStringLiteral("PhotoStreamStopped(7)")}));
-        QCOMPARE(
-            m_log.messages().join(QLatin1Char(',')).remove(QStringLiteral("Emit Photo Event ")),
-            QStringLiteral("0,1,1,0,3,2"));
+            (QStringList{
+                "CameraEnabled(true)", "PhotoTaken(0,/p/a.jpg)", "PhotoStreamStopped(7)"}));
+        QCOMPARE(m_log.messages().join(',').remove("Emit Photo Event "), "0,1,1,0,3,2");
     }
 
     // Without a camera client IsEnabledCamera is false; a name another
     // connection owns cannot be registered.
     void withoutCameraClientAndNameTaken()
     {
-        QCOMPARE(
-            m_client->call(QStringLiteral("IsEnabledCamera")).arguments(), QVariantList{false});
-        QVERIFY(QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("other"))
-                    .registerService(QStringLiteral("com.zandrel.quor.taken")));
+        QCOMPARE(m_client->call("IsEnabledCamera").arguments(), QVariantList{false});
+        QVERIFY(QDBusConnection::connectToBus(QDBusConnection::SessionBus, "other")
+                    .registerService("com.zandrel.quor.taken"));
         QVERIFY(!Hub().RegisterDBusService("com.zandrel.quor.taken", "/other/path"));
     }
 };

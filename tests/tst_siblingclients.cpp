@@ -43,8 +43,7 @@ class TestSiblingClients : public QObject {
             QStringList args;
             for (const QVariant& arg : call.args)
                 args << arg.toString();
-            result << call.method + QLatin1Char('(') + args.join(QLatin1Char(','))
-                    + QLatin1Char(')');
+            result << call.method + '(' + args.join(',') + ')';
         }
         return result;
     }
@@ -71,8 +70,7 @@ private slots:
     void init()
     {
         QVERIFY(m_mocks.reset());
-        QVERIFY(m_mocks.camera.addMethod(QStringLiteral("CaptureImage"), QStringLiteral("s"),
-            QStringLiteral("i"), QStringLiteral("ret = 0")));
+        QVERIFY(m_mocks.camera.addMethod("CaptureImage", "s", "i", "ret = 0"));
         m_log.lines.clear();
     }
 
@@ -80,24 +78,23 @@ private slots:
     // save false; any camera value but 1-3 captures, any RGB value but 1 asks).
     void callsAndResults()
     {
-        QCOMPARE(camera(0, {QStringLiteral("/p/a.jpg")}), QVariantList{0});
-        QCOMPARE(camera(1, {QStringLiteral("/p/b.jpg")}), QVariantList{0});
+        QCOMPARE(camera(0, {"/p/a.jpg"}), QVariantList{0});
+        QCOMPARE(camera(1, {"/p/b.jpg"}), QVariantList{0});
         QCOMPARE(camera(2, {true}), QVariantList{0});
         QCOMPARE(camera(3, {1, 2}), (QVariantList{0, true}));
-        QCOMPARE(camera(7, {QStringLiteral("/p/c.jpg")}), QVariantList{0});
+        QCOMPARE(camera(7, {"/p/c.jpg"}), QVariantList{0});
         QCOMPARE(rgb(0, {1}), QVariantList{false});
         QCOMPARE(rgb(1, {true}), QVariantList{0});
         QCOMPARE(rgb(5, {}), QVariantList{true});
         QCOMPARE(rgb(1, {false}), QVariantList{0});
         QCOMPARE(log(m_mocks.camera.calls()),
-            (QStringList{QStringLiteral("CaptureImage(/p/a.jpg)"),
-                QStringLiteral("CaptureSingle(/p/b.jpg)"), QStringLiteral("VideoSetActive(true)"),
-                QStringLiteral("VideoGetActive()"), QStringLiteral("CaptureImage(/p/c.jpg)")}));
+            (QStringList{"CaptureImage(/p/a.jpg)", "CaptureSingle(/p/b.jpg)",
+                "VideoSetActive(true)", "VideoGetActive()", "CaptureImage(/p/c.jpg)"}));
         QCOMPARE(log(m_mocks.rgb.calls()),
-            (QStringList{QStringLiteral("IsDisabled()"), QStringLiteral("Disable(true,false)"),
-                QStringLiteral("IsDisabled()"), QStringLiteral("Disable(false,false)")}));
-        QCOMPARE(m_log.messages().first(), QStringLiteral("Camera Call Synch 0"));
-        QCOMPARE(m_log.messages().at(5), QStringLiteral("RGBManager Call Synch 0"));
+            (QStringList{
+                "IsDisabled()", "Disable(true,false)", "IsDisabled()", "Disable(false,false)"}));
+        QCOMPARE(m_log.messages().first(), "Camera Call Synch 0");
+        QCOMPARE(m_log.messages().at(5), "RGBManager Call Synch 0");
     }
 
     // Error replies, replies after the time-out, replies of the wrong type
@@ -120,19 +117,17 @@ private slots:
     {
         QFETCH(QString, code);
         QFETCH(QString, out);
-        const QString b = QStringLiteral("b");
+        const QString b = "b";
         QString getActive = code;
-        getActive.replace(QStringLiteral("'x'"), QStringLiteral("('x', False)"));
-        QVERIFY(m_mocks.camera.addMethod(
-            QStringLiteral("CaptureSingle"), QStringLiteral("s"), out, code));
-        QVERIFY(m_mocks.camera.addMethod(QStringLiteral("VideoSetActive"), b, out, code));
-        QVERIFY(m_mocks.camera.addMethod(
-            QStringLiteral("VideoGetActive"), QString(), out + b, getActive));
-        const QString flag = out == QLatin1String("s") ? out : b; // IsDisabled answers a flag
-        QVERIFY(m_mocks.rgb.addMethod(QStringLiteral("IsDisabled"), QString(), flag, code));
-        QVERIFY(m_mocks.rgb.addMethod(QStringLiteral("Disable"), QStringLiteral("bb"), out, code));
+        getActive.replace("'x'", "('x', False)");
+        QVERIFY(m_mocks.camera.addMethod("CaptureSingle", "s", out, code));
+        QVERIFY(m_mocks.camera.addMethod("VideoSetActive", b, out, code));
+        QVERIFY(m_mocks.camera.addMethod("VideoGetActive", QString(), out + b, getActive));
+        const QString flag = out == "s" ? out : b; // IsDisabled answers a flag
+        QVERIFY(m_mocks.rgb.addMethod("IsDisabled", QString(), flag, code));
+        QVERIFY(m_mocks.rgb.addMethod("Disable", "bb", out, code));
         Hub* hub = code.isEmpty() ? m_absent : m_hub;
-        QCOMPARE(camera(1, {QStringLiteral("/p/x.jpg")}, hub), QVariantList());
+        QCOMPARE(camera(1, {"/p/x.jpg"}, hub), QVariantList());
         QCOMPARE(camera(2, {true}, hub), QVariantList());
         QCOMPARE(camera(3, {}, hub), (QVariantList{0, false}));
         QCOMPARE(rgb(0, {}, hub), QVariantList());
@@ -171,25 +166,21 @@ private slots:
         QVERIFY(service.RegisterDBusService(
             "com.zandrel.quor.photomanager", "/com/zandrel/quor/photomanager/photoobj"));
         QVERIFY(service.InitCameraProxy(kCamera, kCameraPath, kTimeoutMs));
-        QVERIFY(m_mocks.camera.addMethod(QStringLiteral("VideoGetActive"), QString(),
-            QStringLiteral("ib"), QStringLiteral("ret = ") + reply));
+        QVERIFY(m_mocks.camera.addMethod(
+            "VideoGetActive", QString(), "ib", QStringLiteral("ret = ") + reply));
         PhotoClient client;
-        QTEST(client.call(QStringLiteral("IsEnabledCamera")).arguments().value(0).toBool(),
-            "expected");
-        QDBusConnection::sessionBus().unregisterService(
-            QStringLiteral("com.zandrel.quor.photomanager"));
+        QTEST(client.call("IsEnabledCamera").arguments().value(0).toBool(), "expected");
+        QDBusConnection::sessionBus().unregisterService("com.zandrel.quor.photomanager");
     }
 
     // CaptureDone is relayed unchanged whatever its status, without a line.
     void captureDoneIsRelayed()
     {
         QSignalSpy events(m_hub, &Hub::EventReceived);
-        QVERIFY(m_mocks.camera.emitSignal(
-            QStringLiteral("CaptureDone"), QStringLiteral("is"), {-3, QStringLiteral("/p/x.jpg")}));
+        QVERIFY(m_mocks.camera.emitSignal("CaptureDone", "is", {-3, "/p/x.jpg"}));
         QVERIFY(events.wait());
         QCOMPARE(events.at(0).at(0).value<Hub::CameraEvent>(), Hub::CameraEvent_CaptureDone);
-        QCOMPARE(events.at(0).at(1).value<QVariantList>(),
-            (QVariantList{-3, QStringLiteral("/p/x.jpg")}));
+        QCOMPARE(events.at(0).at(1).value<QVariantList>(), (QVariantList{-3, "/p/x.jpg"}));
         QVERIFY(m_log.lines.isEmpty());
     }
 
@@ -217,7 +208,7 @@ private slots:
         const QString check = QStringLiteral("Check for Service %1 on path %2 Up")
                                   .arg(QLatin1String(kCamera), QLatin1String(kCameraPath));
         QCOMPARE(m_log.messages().filter(QLatin1String(kCamera)),
-            (QStringList{check, check + QStringLiteral(": SUCCEED"),
+            (QStringList{check, check + ": SUCCEED",
                 QStringLiteral("Camera DBus service %1 REGISTERED").arg(QLatin1String(kCamera))}));
         QVERIFY(m_mocks.camera.stop());
         QTRY_COMPARE(events.size(), 2);
@@ -226,8 +217,7 @@ private slots:
         QCOMPARE(
             events.at(1).at(1).value<QVariantList>() + events.at(2).at(1).value<QVariantList>(),
             (QVariantList{false, true}));
-        QVERIFY(m_log.contains(
-            QStringLiteral("Camera DBus service com.zandrel.quor.cameramanager UNREGISTERED")));
+        QVERIFY(m_log.contains("Camera DBus service com.zandrel.quor.cameramanager UNREGISTERED"));
         QVERIFY(!hub.findChild<QTimer*>()->isActive());
         QCOMPARE(m_log.count(check), 2); // "Up" and "Up: SUCCEED" of the one check
     }

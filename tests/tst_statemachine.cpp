@@ -27,18 +27,12 @@ class TestStateMachine : public QObject {
     // OffState, "Off-" leaves it; "enable", "disable", "guard+", "photo", "guard-".
     QString trace() const
     {
-        static const QList<QPair<QString, QString>> names{
-            {QStringLiteral("OffState::onEntry"), QStringLiteral("Off+")},
-            {QStringLiteral("OffState::onExit"), QStringLiteral("Off-")},
-            {QStringLiteral("OnState::onEntry"), QStringLiteral("On+")},
-            {QStringLiteral("OnState::onExit"), QStringLiteral("On-")},
-            {QStringLiteral("CaptureState::onEntry"), QStringLiteral("Capture+")},
-            {QStringLiteral("CaptureState::onExit"), QStringLiteral("Capture-")},
-            {QStringLiteral("Enable camera"), QStringLiteral("enable")},
-            {QStringLiteral("Disable Camera"), QStringLiteral("disable")},
-            {QStringLiteral("Start capture photo timer"), QStringLiteral("guard+")},
-            {QStringLiteral("Stop capture photo timer"), QStringLiteral("guard-")},
-            {QStringLiteral("Capture Photo"), QStringLiteral("photo")}};
+        static const QList<QPair<QString, QString>> names{{"OffState::onEntry", "Off+"},
+            {"OffState::onExit", "Off-"}, {"OnState::onEntry", "On+"}, {"OnState::onExit", "On-"},
+            {"CaptureState::onEntry", "Capture+"}, {"CaptureState::onExit", "Capture-"},
+            {"Enable camera", "enable"}, {"Disable Camera", "disable"},
+            {"Start capture photo timer", "guard+"}, {"Stop capture photo timer", "guard-"},
+            {"Capture Photo", "photo"}};
         QStringList result;
         for (const QString& message : m_log->messages()) {
             for (const auto& name : names) {
@@ -46,14 +40,13 @@ class TestStateMachine : public QObject {
                     result << name.second;
             }
         }
-        return result.join(QLatin1Char(' '));
+        return result.join(' ');
     }
     // Events are handled in order: once this enable or disable shows, all
     // events posted before it have been handled.
     void settle(bool enable)
     {
-        const QString effect
-            = enable ? QStringLiteral("OnState::onEntry") : QStringLiteral("OffState::onEntry");
+        const QString effect = enable ? "OnState::onEntry" : "OffState::onEntry";
         const int before = m_log->count(effect);
         command(Hub::PhotoCommand_EnableCamera, {enable});
         QVERIFY(m_log->waitFor(effect, before + 1));
@@ -61,7 +54,7 @@ class TestStateMachine : public QObject {
     void start(bool on = false)
     {
         cameraEvent(Hub::CameraEvent_ServiceAvailable, {true});
-        QVERIFY(m_log->waitFor(QStringLiteral("statemachine available")));
+        QVERIFY(m_log->waitFor("statemachine available"));
         if (on)
             settle(true);
         m_log->lines.clear();
@@ -70,7 +63,7 @@ class TestStateMachine : public QObject {
 private slots:
     void initTestCase()
     {
-        Configuration::setFilePath(m_dir.path() + QStringLiteral("/none.ini"));
+        Configuration::setFilePath(m_dir.path() + "/none.ini");
     }
     void init()
     {
@@ -96,9 +89,9 @@ private slots:
     void startThenEnable()
     {
         cameraEvent(Hub::CameraEvent_ServiceAvailable, {true});
-        QVERIFY(m_log->waitFor(QStringLiteral("statemachine available")));
+        QVERIFY(m_log->waitFor("statemachine available"));
         settle(true);
-        QCOMPARE(trace(), QStringLiteral("Off+ disable Off- enable On+"));
+        QCOMPARE(trace(), "Off+ disable Off- enable On+");
     }
 
     // A photo from OffState switches the camera on for it and off after;
@@ -119,9 +112,8 @@ private slots:
         QFETCH(int, status);
         start(on);
         command(Hub::PhotoCommand_TakePhoto);
-        cameraEvent(Hub::CameraEvent_CaptureDone, {status, QStringLiteral("/p/a.jpg")});
-        QVERIFY(m_log->waitFor(
-            on ? QStringLiteral("OnState::onEntry") : QStringLiteral("OffState::onEntry")));
+        cameraEvent(Hub::CameraEvent_CaptureDone, {status, "/p/a.jpg"});
+        QVERIFY(m_log->waitFor(on ? "OnState::onEntry" : "OffState::onEntry"));
         QTEST(trace(), "expected");
     }
 
@@ -134,12 +126,12 @@ private slots:
         command(Hub::PhotoCommand_TakePhoto);
         command(Hub::PhotoCommand_EnableCamera, {false});
         command(Hub::PhotoCommand_TakePhoto);
-        cameraEvent(Hub::CameraEvent_CaptureDone, {0, QStringLiteral("/p/a.jpg")});
-        cameraEvent(Hub::CameraEvent_CaptureDone, {0, QStringLiteral("/p/a.jpg")});
+        cameraEvent(Hub::CameraEvent_CaptureDone, {0, "/p/a.jpg"});
+        cameraEvent(Hub::CameraEvent_CaptureDone, {0, "/p/a.jpg"});
         settle(false);
         m_ctrl->stateMachine().postEvent(new QEvent(static_cast<QEvent::Type>(QEvent::User + 5)));
         m_ctrl->stateMachine().postEvent(new QEvent(static_cast<QEvent::Type>(QEvent::User + 1)));
-        QVERIFY(m_log->waitFor(QStringLiteral("OnState::onEntry"), 2));
+        QVERIFY(m_log->waitFor("OnState::onEntry", 2));
         QCOMPARE(trace(),
             QStringLiteral(
                 "On- Capture+ guard+ photo Capture- guard- On+ On- Off+ disable Off- enable On+"));
@@ -151,8 +143,8 @@ private slots:
         m_ctrl->setCaptureTimeout(100);
         start(true);
         command(Hub::PhotoCommand_TakePhoto);
-        QVERIFY(m_log->waitFor(QStringLiteral("OnState::onEntry")));
-        QCOMPARE(trace(), QStringLiteral("On- Capture+ guard+ photo Capture- guard- On+"));
+        QVERIFY(m_log->waitFor("OnState::onEntry"));
+        QCOMPARE(trace(), "On- Capture+ guard+ photo Capture- guard- On+");
     }
 
     // A stop runs no exit action, events meanwhile have no effect, and the
@@ -169,7 +161,7 @@ private slots:
         QFETCH(bool, quickReturn);
         start(true);
         command(Hub::PhotoCommand_TakePhoto);
-        QVERIFY(m_log->waitFor(QStringLiteral("Capture Photo")));
+        QVERIFY(m_log->waitFor("Capture Photo"));
         cameraEvent(Hub::CameraEvent_ServiceAvailable, {false});
         if (!quickReturn) {
             QTRY_VERIFY(!m_ctrl->stateMachine().isRunning());
@@ -177,9 +169,9 @@ private slots:
         }
         m_log->lines.clear();
         cameraEvent(Hub::CameraEvent_ServiceAvailable, {true});
-        QVERIFY(m_log->waitFor(QStringLiteral("statemachine available")));
+        QVERIFY(m_log->waitFor("statemachine available"));
         QVERIFY(m_ctrl->stateMachine().isRunning());
-        QCOMPARE(trace(), QStringLiteral("Off+ disable"));
+        QCOMPARE(trace(), "Off+ disable");
     }
 };
 

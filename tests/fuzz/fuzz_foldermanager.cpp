@@ -1,134 +1,107 @@
-// Random folder contents for the photo folder trimming: odd names, equal and
-// distinct times, links, sub-folders and hidden files, and any limit. After
-// each run the folder must hold exactly what the limit allows, the newest
-// files must be the ones kept, and nothing a link points at may be gone.
+// Random photo folder contents for trimming: odd names, many equal times,
+// links, sub-folders and hidden files, any limit. Afterwards the folder must
+// hold what the limit allows, no removed file may be newer than a kept one,
+// and the file that links point at must still be there.
 
 #include "common/FolderManager.h"
 
-#include <QByteArray>
+#include <QDir>
 #include <QTemporaryDir>
+
+#include <fuzzer/FuzzedDataProvider.h>
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cstddef>
-#include <cstdint>
+#include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <set>
 
-namespace {
-
-void check(bool condition)
-{
-    if (!condition)
-        std::abort();
-}
-
-void emptyFolder(const QByteArray& folder)
-{
-    DIR* dir = ::opendir(folder.constData());
-    if (!dir)
-        return;
-    while (const dirent* entry = ::readdir(dir)) {
-        const QByteArray name(entry->d_name);
-        if (name == "." || name == "..")
-            continue;
-        const QByteArray path = folder + '/' + name;
-        if (::unlink(path.constData()) != 0)
-            ::rmdir(path.constData());
+#define check(condition)                                                                           \
+    if (!(condition)) {                                                                            \
+        std::fprintf(stderr, "fuzz_foldermanager: %s\n", #condition);                              \
+        std::abort();                                                                              \
     }
-    ::closedir(dir);
-}
 
-std::set<QByteArray> regularFiles(const QByteArray& folder)
+// The visible regular files left, by their bytes (QDir cannot see names
+// that are not UTF-8).
+static std::set<QByteArray> regularFiles(const QByteArray& folder)
 {
     std::set<QByteArray> names;
     DIR* dir = ::opendir(folder.constData());
+    struct stat st;
     while (const dirent* entry = ::readdir(dir)) {
-        struct stat st;
-        const QByteArray path = folder + '/' + entry->d_name;
-        if (entry->d_name[0] != '.' && ::lstat(path.constData(), &st) == 0 && S_ISREG(st.st_mode))
+        if (entry->d_name[0] != '.' && ::lstat(folder + '/' + entry->d_name, &st) == 0
+            && S_ISREG(st.st_mode))
             names.insert(entry->d_name);
     }
     ::closedir(dir);
     return names;
 }
 
-} // namespace
+static void emptyFolder(const QByteArray& folder)
+{
+    DIR* dir = ::opendir(folder.constData());
+    while (const dirent* entry = dir ? ::readdir(dir) : nullptr) {
+        const QByteArray path = folder + '/' + entry->d_name;
+        if (::unlink(path.constData()) != 0)
+            ::rmdir(path.constData()); // ".", ".." and sub-folders (always empty)
+    }
+    if (dir)
+        ::closedir(dir);
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     static QTemporaryDir root;
-    const QByteArray folder = QFile::encodeName(root.path()) + "/photo";
-    const QByteArray outside = QFile::encodeName(root.path()) + "/outside";
-    ::mkdir(folder.constData(), 0755);
-    ::mkdir(outside.constData(), 0755);
-    emptyFolder(folder);
-    emptyFolder(outside);
+    const QString folder = root.path() + "/photo";
+    const QByteArray target = QFile::encodeName(root.path()) + "/target";
+    QDir().mkpath(folder);
+    emptyFolder(QFile::encodeName(folder));
+    ::close(::open(target.constData(), O_CREAT | O_WRONLY, 0644));
 
-    size_t pos = 0;
-    const auto next = [&]() -> uint8_t { return pos < size ? data[pos++] : 0; };
-    const int limit = next() % 8;
-    std::map<QByteArray, int> mtimes; // regular files and their times
-    std::set<QByteArray> used;
-    while (pos < size) {
-        const uint8_t kind = next();
-        const int length = 1 + next() % 40;
-        QByteArray name;
-        for (int i = 0; i < length; ++i) {
-            const char c = static_cast<char>(next());
-            name.append(c == '/' || c == '\0' ? '_' : c);
-        }
-        if (name == "." || name == ".." || !used.insert(name).second)
+    FuzzedDataProvider input(data, size);
+    const int limit = input.ConsumeIntegralInRange(0, 7);
+    std::map<QByteArray, int> photos; // visible regular files and their times
+    while (input.remaining_bytes() > 0) {
+        const int kind = input.ConsumeIntegralInRange(0, 7);
+        const int mtime = 1700000000 + input.ConsumeIntegralInRange(0, 3); // many ties
+        QByteArray name = QByteArray::fromStdString(input.ConsumeRandomLengthString(40))
+                              .replace('/', '_')
+                              .replace('\0', '_');
+        const QByteArray path = QFile::encodeName(folder) + '/' + name;
+        struct stat st;
+        if (name.isEmpty() || name == "." || name == ".." || ::lstat(path.constData(), &st) == 0)
             continue;
-        const QByteArray path = folder + '/' + name;
-        if (kind % 8 == 0) {
-            // A link to a file outside: the link is no photo, its target stays.
-            const QByteArray target = outside + "/t" + QByteArray::number(int(pos));
-            ::close(::open(target.constData(), O_CREAT | O_WRONLY, 0644));
-            if (::symlink(target.constData(), path.constData()) != 0)
-                continue;
-        } else if (kind % 8 == 1) {
-            ::mkdir(path.constData(), 0755);
+        if (kind == 0) {
+            check(::symlink(target.constData(), path.constData()) == 0);
+        } else if (kind == 1) {
+            check(::mkdir(path.constData(), 0755) == 0);
         } else {
             const int fd = ::open(path.constData(), O_CREAT | O_EXCL | O_WRONLY, 0644);
-            if (fd < 0)
-                continue;
-            const int mtime = 1700000000 + (kind >> 3); // few values: many ties
             const struct timespec times[2] = {{mtime, 0}, {mtime, 0}};
-            ::futimens(fd, times);
-            ::close(fd);
+            check(fd >= 0 && ::futimens(fd, times) == 0 && ::close(fd) == 0);
             if (name.at(0) != '.')
-                mtimes[name] = mtime;
+                photos[name] = mtime;
         }
     }
 
-    check(FolderManager(folder.constData(), limit).RemoveExceedingFiles());
-    const std::set<QByteArray> kept = regularFiles(folder);
-    check(kept.size() == std::min<size_t>(mtimes.size(), static_cast<size_t>(limit)));
-    for (const QByteArray& name : kept) {
-        for (const auto& [other, mtime] : mtimes) {
-            if (!kept.count(other))
-                check(mtime <= mtimes[name]); // only files no newer than a kept one went
-        }
+    check(FolderManager(QFile::encodeName(folder).constData(), limit).RemoveExceedingFiles());
+    const std::set<QByteArray> kept = regularFiles(QFile::encodeName(folder));
+    check(kept.size() == std::min(photos.size(), static_cast<size_t>(limit)));
+    int newestGone = 0;
+    int oldestKept = INT_MAX;
+    for (const auto& [name, mtime] : photos) {
+        if (kept.count(name))
+            oldestKept = std::min(oldestKept, mtime);
+        else
+            newestGone = std::max(newestGone, mtime);
     }
-    DIR* dir = ::opendir(outside.constData());
-    int targets = 0;
-    while (const dirent* entry = ::readdir(dir))
-        targets += entry->d_name[0] == 't';
-    ::closedir(dir);
-    int links = 0;
-    dir = ::opendir(folder.constData());
-    while (const dirent* entry = ::readdir(dir)) {
-        struct stat st;
-        links
-            += ::lstat((folder + '/' + entry->d_name).constData(), &st) == 0 && S_ISLNK(st.st_mode);
-    }
-    ::closedir(dir);
-    check(targets == links);
+    check(newestGone <= oldestKept);
+    check(QFile::exists(QFile::decodeName(target)));
     return 0;
 }

@@ -36,9 +36,9 @@ template <typename Condition> bool waitUntil(Condition condition, int timeoutMs)
 
 DaemonProcess::DaemonProcess()
 {
-    QDir(dataDir()).mkpath(QStringLiteral("photo"));
-    QDir(dataDir()).mkpath(QStringLiteral("config"));
-    m_log.setFileName(dataDir() + QStringLiteral("/daemon.log"));
+    QDir(dataDir()).mkpath("photo");
+    QDir(dataDir()).mkpath("config");
+    m_log.setFileName(dataDir() + "/daemon.log");
 }
 
 DaemonProcess::~DaemonProcess()
@@ -59,12 +59,12 @@ QString DaemonProcess::dataDir() const
 
 QString DaemonProcess::photoDir() const
 {
-    return dataDir() + QStringLiteral("/photo");
+    return dataDir() + "/photo";
 }
 
 bool DaemonProcess::writeUserEnabled(const QString& value)
 {
-    QFile file(dataDir() + QStringLiteral("/config/settings.ini"));
+    QFile file(dataDir() + "/config/settings.ini");
     return file.open(QIODevice::WriteOnly)
         && file.write("[IPCAMERA]\nuser_enabled=" + value.toUtf8() + "\n") > 0;
 }
@@ -73,14 +73,13 @@ bool DaemonProcess::start(const QStringList& environment)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const QString& entry : environment)
-        env.insert(entry.section(QLatin1Char('='), 0, 0), entry.section(QLatin1Char('='), 1));
+        env.insert(entry.section('=', 0, 0), entry.section('=', 1));
     process.setProcessEnvironment(env);
     process.setStandardOutputFile(QProcess::nullDevice());
     process.setStandardErrorFile(m_log.fileName());
-    process.start(QStringLiteral("unshare"),
-        QStringList{QStringLiteral("--mount"), QStringLiteral("--"), QStringLiteral("/bin/sh"),
-            QStringLiteral("-c"), QString::fromLatin1(kSandboxScript), QStringLiteral("sandbox"),
-            dataDir(), readOnlyPhotos ? QStringLiteral("ro") : QStringLiteral("rw")}
+    process.start("unshare",
+        QStringList{"--mount", "--", "/bin/sh", "-c", QString::fromLatin1(kSandboxScript),
+            "sandbox", dataDir(), readOnlyPhotos ? "ro" : "rw"}
             + wrapper + QStringList{QString::fromLocal8Bit(qgetenv("PHOTOMANAGER_BINARY"))});
     return process.waitForStarted(10000);
 }
@@ -91,8 +90,7 @@ bool DaemonProcess::waitForService(int timeoutMs)
     return waitUntil(
                [&] {
                    return !isRunning()
-                       || bus->isServiceRegistered(QStringLiteral("com.zandrel.quor.photomanager"))
-                              .value();
+                       || bus->isServiceRegistered("com.zandrel.quor.photomanager").value();
                },
                timeoutMs)
         && isRunning();

@@ -15,14 +15,13 @@ MockPeer::MockPeer(const QString& service_, const QString& path_, const QString&
     , interface(interface_)
     , m_process(std::make_unique<QProcess>())
 {
-    m_arguments = QStringList{
-        QStringLiteral("-m"), QStringLiteral("dbusmock"), QStringLiteral("--session")};
+    m_arguments = QStringList{"-m", "dbusmock", "--session"};
     if (templateFile.isEmpty())
         m_arguments << service << path << interface;
     else
-        m_arguments << QStringLiteral("-t") << templateFile;
+        m_arguments << "-t" << templateFile;
     if (!parametersJson.isEmpty())
-        m_arguments << QStringLiteral("-p") << parametersJson;
+        m_arguments << "-p" << parametersJson;
 }
 
 MockPeer::~MockPeer()
@@ -36,7 +35,7 @@ bool MockPeer::start()
     // A peer that has just crashed may have left the bus before it is reaped.
     m_process->waitForFinished(10000);
     // Debian's dbusmock module is installed for the system interpreter only.
-    m_process->start(QStringLiteral("/usr/bin/python3"), m_arguments);
+    m_process->start("/usr/bin/python3", m_arguments);
     return m_process->waitForStarted(10000) && waitForOwner(true);
 }
 
@@ -73,8 +72,8 @@ bool MockPeer::waitForOwner(bool owned)
 
 bool MockPeer::callMock(const QString& method, const QVariantList& args, QVariantList* reply) const
 {
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        service, path, QStringLiteral("org.freedesktop.DBus.Mock"), method);
+    QDBusMessage call
+        = QDBusMessage::createMethodCall(service, path, "org.freedesktop.DBus.Mock", method);
     call.setArguments(args);
     const QDBusMessage answer = QDBusConnection::sessionBus().call(call);
     if (reply)
@@ -85,7 +84,7 @@ bool MockPeer::callMock(const QString& method, const QVariantList& args, QVarian
 bool MockPeer::addMethod(
     const QString& name, const QString& in, const QString& out, const QString& code)
 {
-    return callMock(QStringLiteral("AddMethod"), {interface, name, in, out, code});
+    return callMock("AddMethod", {interface, name, in, out, code});
 }
 
 bool MockPeer::emitSignal(const QString& name, const QString& signature, const QVariantList& args)
@@ -93,14 +92,14 @@ bool MockPeer::emitSignal(const QString& name, const QString& signature, const Q
     QVariantList wrapped;
     for (const QVariant& arg : args)
         wrapped << QVariant::fromValue(QDBusVariant(arg));
-    return callMock(QStringLiteral("EmitSignal"), {interface, name, signature, wrapped});
+    return callMock("EmitSignal", {interface, name, signature, wrapped});
 }
 
 QList<MockPeer::Call> MockPeer::calls(const QString& method) const
 {
     QList<Call> result;
     QVariantList reply;
-    if (!callMock(QStringLiteral("GetCalls"), {}, &reply) || reply.isEmpty())
+    if (!callMock("GetCalls", {}, &reply) || reply.isEmpty())
         return result;
     const QDBusArgument array = reply.at(0).value<QDBusArgument>(); // a(tsav)
     array.beginArray();
@@ -124,5 +123,5 @@ QList<MockPeer::Call> MockPeer::calls(const QString& method) const
 
 bool MockPeer::clearCalls()
 {
-    return callMock(QStringLiteral("ClearCalls"), {});
+    return callMock("ClearCalls", {});
 }

@@ -7,20 +7,20 @@
 #include <algorithm>
 
 namespace {
-const QString kService = QStringLiteral("com.zandrel.quor.photomanager");
-const QString kPath = QStringLiteral("/com/zandrel/quor/photomanager/photoobj");
-const QString kInterface = QStringLiteral("com.zandrel.quor.photointerface");
+const QString kService = "com.zandrel.quor.photomanager";
+const QString kPath = "/com/zandrel/quor/photomanager/photoobj";
+const QString kInterface = "com.zandrel.quor.photointerface";
 } // namespace
 
 PhotoClient::PhotoClient(const QString& connectionName)
     : m_connection(QDBusConnection::connectToBus(QDBusConnection::SessionBus, connectionName))
 {
-    m_connection.connect(kService, kPath, kInterface, QStringLiteral("CameraEnabled"), this,
-        SLOT(onCameraEnabled(bool)));
-    m_connection.connect(kService, kPath, kInterface, QStringLiteral("PhotoTaken"), this,
-        SLOT(onPhotoTaken(int, QString)));
-    m_connection.connect(kService, kPath, kInterface, QStringLiteral("PhotoStreamStopped"), this,
-        SLOT(onPhotoStreamStopped(int)));
+    m_connection.connect(
+        kService, kPath, kInterface, "CameraEnabled", this, SLOT(onCameraEnabled(bool)));
+    m_connection.connect(
+        kService, kPath, kInterface, "PhotoTaken", this, SLOT(onPhotoTaken(int, QString)));
+    m_connection.connect(
+        kService, kPath, kInterface, "PhotoStreamStopped", this, SLOT(onPhotoStreamStopped(int)));
     // The bus handles a connection's messages in order: once this is answered,
     // the match rules above are in place and no signal is missed.
     m_connection.interface()->isServiceRegistered(kService);
@@ -58,8 +58,7 @@ bool PhotoClient::waitForSignal(const QString& prefix, int timeoutMs) const
 
 void PhotoClient::onCameraEnabled(bool enabled)
 {
-    received << (enabled ? QStringLiteral("CameraEnabled(true)")
-                         : QStringLiteral("CameraEnabled(false)"));
+    received << (enabled ? "CameraEnabled(true)" : "CameraEnabled(false)");
 }
 
 void PhotoClient::onPhotoTaken(int status, const QString& path)

@@ -13,7 +13,7 @@ class PhotoClient : public QObject {
     Q_OBJECT
 
 public:
-    explicit PhotoClient(const QString& connectionName = QStringLiteral("photo-client"));
+    explicit PhotoClient(const QString& connectionName = "photo-client");
     ~PhotoClient() override;
 
     // Serves the event loop while waiting, so a service in this thread can answer.

@@ -9,9 +9,7 @@ PrivateBus::~PrivateBus()
 bool PrivateBus::start()
 {
     m_daemon.setStandardErrorFile(QProcess::nullDevice()); // only "cannot raise fd limit"
-    m_daemon.start(QStringLiteral("dbus-daemon"),
-        {QStringLiteral("--session"), QStringLiteral("--nofork"),
-            QStringLiteral("--print-address=1")});
+    m_daemon.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
     while (m_daemon.waitForStarted(10000) && !m_daemon.canReadLine()) {
         if (!m_daemon.waitForReadyRead(10000))
             return false;

@@ -6,7 +6,7 @@
 #include <cstdio>
 
 RecordingLog::RecordingLog()
-    : LogInterface(QStringLiteral("/test/log"))
+    : LogInterface("/test/log")
     , m_previous(_logInterface)
 {
     _logInterface = this;
@@ -28,8 +28,7 @@ QStringList RecordingLog::messages() const
 {
     QStringList result;
     for (const Line& line : lines) // the signature holds no ": "
-        result << line.text.mid(
-            line.text.indexOf(QLatin1String(": "), line.text.indexOf(QLatin1String("] "))) + 2);
+        result << line.text.mid(line.text.indexOf(": ", line.text.indexOf("] ")) + 2);
     return result;
 }
 

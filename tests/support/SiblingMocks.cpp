@@ -3,15 +3,12 @@
 #include <QDBusConnectionInterface>
 
 SiblingMocks::SiblingMocks()
-    : camera(QStringLiteral("com.zandrel.quor.cameramanager"),
-        QStringLiteral("/com/zandrel/quor/cameramanager/cameraobj"),
-        QStringLiteral("com.zandrel.quor.camerainterface"))
-    , rgb(QStringLiteral("com.zandrel.quor.rgbfeaturemanager"),
-          QStringLiteral("/com/zandrel/quor/rgbfeaturemanager/rgbmanagerobj"),
-          QStringLiteral("com.zandrel.quor.rgbmanagerinterface"))
-    , status(QStringLiteral("com.zandrel.quor.statusmanager"),
-          QStringLiteral("/com/zandrel/quor/statusmanager/statusobj"),
-          QStringLiteral("com.zandrel.quor.statusinterface"))
+    : camera("com.zandrel.quor.cameramanager", "/com/zandrel/quor/cameramanager/cameraobj",
+        "com.zandrel.quor.camerainterface")
+    , rgb("com.zandrel.quor.rgbfeaturemanager", "/com/zandrel/quor/rgbfeaturemanager/rgbmanagerobj",
+          "com.zandrel.quor.rgbmanagerinterface")
+    , status("com.zandrel.quor.statusmanager", "/com/zandrel/quor/statusmanager/statusobj",
+          "com.zandrel.quor.statusinterface")
 {
 }
 
@@ -28,26 +25,20 @@ bool SiblingMocks::reset()
             && !peer->start())
             return false;
     }
-    const QString i = QStringLiteral("i"), b = QStringLiteral("b");
-    return camera.addMethod(QStringLiteral("VideoSetActive"), b, i,
-               QStringLiteral("self.active = args[0]; ret = 0"))
-        && camera.addMethod(QStringLiteral("VideoGetActive"), QString(), QStringLiteral("ib"),
-            QStringLiteral("ret = (0, getattr(self, 'active', False))"))
+    const QString i = "i", b = "b";
+    return camera.addMethod("VideoSetActive", b, i, "self.active = args[0]; ret = 0")
         && camera.addMethod(
-            QStringLiteral("CaptureSingle"), QStringLiteral("s"), i, QStringLiteral("ret = 0"))
-        && rgb.addMethod(QStringLiteral("IsDisabled"), QString(), b,
-            QStringLiteral("ret = getattr(self, 'disabled', False)"))
-        && rgb.addMethod(QStringLiteral("Disable"), QStringLiteral("bb"), i,
-            QStringLiteral("self.disabled = args[0]; ret = 0"))
-        && status.addMethod(QStringLiteral("GetPowerOk"), QString(), QStringLiteral("ib"),
-            QStringLiteral("ret = (0, True)"))
-        && camera.clearCalls() && rgb.clearCalls();
+            "VideoGetActive", QString(), "ib", "ret = (0, getattr(self, 'active', False))")
+        && camera.addMethod("CaptureSingle", "s", i, "ret = 0")
+        && rgb.addMethod("IsDisabled", QString(), b, "ret = getattr(self, 'disabled', False)")
+        && rgb.addMethod("Disable", "bb", i, "self.disabled = args[0]; ret = 0")
+        && status.addMethod("GetPowerOk", QString(), "ib", "ret = (0, True)") && camera.clearCalls()
+        && rgb.clearCalls();
 }
 
 bool SiblingMocks::captureWrites(const QString& dataDir)
 {
-    return camera.addMethod(QStringLiteral("CaptureSingle"), QStringLiteral("s"),
-        QStringLiteral("i"),
+    return camera.addMethod("CaptureSingle", "s", "i",
         QStringLiteral("open(args[0].replace('/opt/quor/data', '%1', 1), 'wb').write(b'photo')\n"
                        "self.EmitSignal('com.zandrel.quor.camerainterface', 'CaptureDone', 'is', "
                        "[0, args[0]])\n"
