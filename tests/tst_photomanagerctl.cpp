@@ -136,8 +136,8 @@ private slots:
     void enableAndStatus()
     {
         startDaemon();
-        for (const QString& state : {"on", "off"}) {
-            QCOMPARE(ctl(QStringLiteral("enable ") + state).out, state);
+        for (const QString state : {"on", "off"}) {
+            QCOMPARE(ctl("enable " + state).out, state);
             QCOMPARE(ctl("status").out, state);
         }
     }
