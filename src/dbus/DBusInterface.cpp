@@ -14,7 +14,17 @@
 
 namespace {
 const int kCameraCheckIntervalMs = 1000;
+
+// Waits for a sibling's answer: its one value, or nothing when the call
+// failed (error reply, time-out, a reply of another type).
+template <typename T> QVariantList answerOf(QDBusPendingReply<T> reply)
+{
+    reply.waitForFinished();
+    if (reply.isError())
+        return QVariantList();
+    return QVariantList{reply.template argumentAt<0>()};
 }
+} // namespace
 
 DBusInterface::DBusInterface(QObject* parent)
     : QObject(parent)
@@ -187,11 +197,7 @@ QVariantList DBusInterface::CameraCallSynch(
     case CameraCommand_VideoSetActive: {
         if (args.size() != 1)
             return QVariantList();
-        QDBusPendingReply<int> reply = m_cameraProxy->VideoSetActive(args.at(0).toBool());
-        reply.waitForFinished();
-        if (reply.isError())
-            return QVariantList();
-        return QVariantList{reply.argumentAt<0>()};
+        return answerOf(m_cameraProxy->VideoSetActive(args.at(0).toBool()));
     }
     case CameraCommand_VideoGetActive: {
         // Never empty: a failed call reads as status 0, video inactive.
@@ -211,12 +217,8 @@ QVariantList DBusInterface::callCaptureMethod(bool single, const QVariantList& a
     if (args.size() != 1)
         return QVariantList();
     const QString imagePath = args.at(0).toString();
-    QDBusPendingReply<int> reply
-        = single ? m_cameraProxy->CaptureSingle(imagePath) : m_cameraProxy->CaptureImage(imagePath);
-    reply.waitForFinished();
-    if (reply.isError())
-        return QVariantList();
-    return QVariantList{reply.argumentAt<0>()};
+    return answerOf(
+        single ? m_cameraProxy->CaptureSingle(imagePath) : m_cameraProxy->CaptureImage(imagePath));
 }
 
 bool DBusInterface::InitRGBManagerProxy(const char* service, const char* path, int timeout)
@@ -240,16 +242,8 @@ QVariantList DBusInterface::RGBManagerCallSynch(
         if (args.size() != 1)
             return QVariantList();
         // The change is never saved: the feature is off only for one photo.
-        QDBusPendingReply<int> reply = m_rgbManagerProxy->Disable(args.at(0).toBool(), false);
-        reply.waitForFinished();
-        if (reply.isError())
-            return QVariantList();
-        return QVariantList{reply.argumentAt<0>()};
+        return answerOf(m_rgbManagerProxy->Disable(args.at(0).toBool(), false));
     }
 
-    QDBusPendingReply<bool> reply = m_rgbManagerProxy->IsDisabled();
-    reply.waitForFinished();
-    if (reply.isError())
-        return QVariantList();
-    return QVariantList{reply.argumentAt<0>()};
+    return answerOf(m_rgbManagerProxy->IsDisabled());
 }
