@@ -11,15 +11,14 @@ namespace {
 const char kGroup[] = "PHOTOMANAGER";
 const qint64 kMegabyte = 1024 * 1024;
 
-// Whatever a rewrite of the file changes: in place (size, times) or by
-// renaming a new file over it (inode).
-std::array<qint64, 7> stampOf(const QString& path)
+// What the configuration reader itself compares before it parses the file
+// again: its size and modification time.
+std::array<qint64, 3> stampOf(const QString& path)
 {
     struct stat st;
     if (::stat(QFile::encodeName(path).constData(), &st) != 0)
         return {};
-    return {static_cast<qint64>(st.st_dev), static_cast<qint64>(st.st_ino), st.st_size,
-        st.st_mtim.tv_sec, st.st_mtim.tv_nsec, st.st_ctim.tv_sec, st.st_ctim.tv_nsec};
+    return {st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
 }
 } // namespace
 
@@ -35,13 +34,13 @@ RetentionSettings::RetentionSettings(int defaultMaxPhotos)
 void RetentionSettings::Refresh()
 {
     const Configuration configuration(kPhotoLogObjectPath);
-    const std::array<qint64, 7> stamp = stampOf(configuration.filePath());
+    const std::array<qint64, 3> stamp = stampOf(configuration.filePath());
     if (stamp == m_fileStamp)
         return;
     m_fileStamp = stamp;
     const bool available = configuration.IsAvailable();
-    m_maxPhotos
-        = available ? readKey(configuration, "max_photos", m_defaultMaxPhotos, 1) : m_defaultMaxPhotos;
+    m_maxPhotos = available ? readKey(configuration, "max_photos", m_defaultMaxPhotos, 1)
+                            : m_defaultMaxPhotos;
     m_maxMegabytes = available ? readKey(configuration, "max_megabytes", 0, 0) : 0;
     m_minFreeMegabytes = available ? readKey(configuration, "min_free_megabytes", 0, 0) : 0;
 }
@@ -67,8 +66,8 @@ int RetentionSettings::readKey(
     const Configuration& configuration, const char* key, int defaultValue, int minimum) const
 {
     bool ok = false;
-    const int value = configuration.ReadConfigValue(QString::fromLatin1(kGroup),
-        QString::fromLatin1(key), defaultValue, &ok, true);
+    const int value = configuration.ReadConfigValue(
+        QString::fromLatin1(kGroup), QString::fromLatin1(key), defaultValue, &ok, true);
     if (!ok || value >= minimum)
         return value;
     PM_LOG(2, "[%s:%d] %s: %s/%s in %s is out of range, using %d", kGroup, key,

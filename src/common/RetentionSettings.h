@@ -11,9 +11,9 @@ class Configuration;
 // max_megabytes (the files' sizes together) and min_free_megabytes (free
 // space left on the folder's file system), the last two 0 for no limit.
 //
-// The file is parsed again only when it has changed (another inode, size,
-// modification or status change time), so a photo costs one stat of it; a
-// bad value is reported once per change and its default used instead.
+// The file is parsed again only when its size or modification time has
+// changed, so a photo costs one stat of it; a bad value is reported once per
+// change and its default used instead.
 class RetentionSettings {
 public:
     explicit RetentionSettings(int defaultMaxPhotos);
@@ -27,13 +27,13 @@ public:
     qint64 minFreeBytes() const;
 
 private:
-    int readKey(const Configuration& configuration, const char* key, int defaultValue,
-        int minimum) const;
+    int readKey(
+        const Configuration& configuration, const char* key, int defaultValue, int minimum) const;
 
     int m_defaultMaxPhotos;
     int m_maxPhotos;
     int m_maxMegabytes;
     int m_minFreeMegabytes;
     // What the file looked like when last read; all zero while it is missing.
-    std::array<qint64, 7> m_fileStamp;
+    std::array<qint64, 3> m_fileStamp;
 };
