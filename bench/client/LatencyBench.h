@@ -28,9 +28,13 @@ private:
         QVariantList args;
         QVariant reply;
         bool askCameraOnFloor;
+        // The daemon's settings file is present (and unchanged) during the calls.
+        bool withSettings;
     };
 
-    bool measure(const Method& method, ResultTable& table);
+    // The daemon's median goes to *daemonMedian.
+    bool measure(const Method& method, ResultTable& table, double* daemonMedian);
+    bool writeSettings(bool present) const;
 
     BenchSide& m_daemon;
     BenchSide& m_floor;
