@@ -53,25 +53,25 @@ bool LatencyBench::run(ResultTable& table)
         {QStringLiteral("TakePhoto, 100 files, settings.ini"), QStringLiteral("TakePhoto"), {}, 0,
             false, true},
     };
-    double photoMedians[2] = {0, 0}; // without and with the settings file
+    double photoRatios[2] = {0, 0}; // daemon over floor, without and with the settings file
     for (const Method& method : methods) {
         if (!m_methods.isEmpty() && !m_methods.contains(method.name))
             continue;
-        double median = 0;
-        if (!measure(method, table, &median))
+        double ratio = 0;
+        if (!measure(method, table, &ratio))
             return false;
         if (method.name == QLatin1String("TakePhoto"))
-            photoMedians[method.withSettings ? 1 : 0] = median;
+            photoRatios[method.withSettings ? 1 : 0] = ratio;
     }
     if (!writeSettings(false))
         return false;
-    // The settings file is looked at before every photo, and parsed only when
-    // it has changed: with it present and unchanged a photo costs what it did
-    // without it.
-    if (photoMedians[0] > 0 && photoMedians[1] > 0)
-        table.add(QStringLiteral("round trip TakePhoto with settings.ini vs without, median"),
-            QStringLiteral("us"), photoMedians[1], photoMedians[0], ResultTable::Goal::AtMost,
-            1.05);
+    // The settings file is looked at before every photo and parsed only when
+    // it has changed: present and unchanged, it should cost a photo nothing.
+    // The two runs come one after the other, so each is first set against the
+    // floor measured in turns with it.
+    if (photoRatios[0] > 0 && photoRatios[1] > 0)
+        table.add(QStringLiteral("TakePhoto with settings.ini vs without, median over floor"),
+            QStringLiteral("x"), photoRatios[1], photoRatios[0], ResultTable::Goal::AtMost, 1.05);
     return true;
 }
 
@@ -86,7 +86,7 @@ bool LatencyBench::writeSettings(bool present) const
         && file.write(kSettings) == static_cast<qint64>(sizeof kSettings - 1);
 }
 
-bool LatencyBench::measure(const Method& method, ResultTable& table, double* daemonMedian)
+bool LatencyBench::measure(const Method& method, ResultTable& table, double* medianRatio)
 {
     std::fprintf(stderr, "bench: round trips of %s\n", qPrintable(method.label));
     if (!writeSettings(method.withSettings)) {
@@ -151,7 +151,7 @@ bool LatencyBench::measure(const Method& method, ResultTable& table, double* dae
         ++m_callsMade;
     }
 
-    *daemonMedian = samples[0].median();
+    *medianRatio = samples[0].median() / samples[1].median();
     table.add(QStringLiteral("round trip %1, median").arg(method.label), QStringLiteral("us"),
         samples[0].median(), samples[1].median(), ResultTable::Goal::AtMost, 1.10);
     table.add(QStringLiteral("round trip %1, p99").arg(method.label), QStringLiteral("us"),

@@ -32,8 +32,8 @@ private:
         bool withSettings;
     };
 
-    // The daemon's median goes to *daemonMedian.
-    bool measure(const Method& method, ResultTable& table, double* daemonMedian);
+    // The daemon's median over the floor's goes to *medianRatio.
+    bool measure(const Method& method, ResultTable& table, double* medianRatio);
     bool writeSettings(bool present) const;
 
     BenchSide& m_daemon;
