@@ -60,7 +60,7 @@ qint64 RetentionSettings::minFreeBytes() const
     return m_minFreeMegabytes * kMegabyte;
 }
 
-// A missing key is its default, silently; a value that is not an integer is
+// A missing key is its default, silently. A value that is not an integer is
 // reported by the configuration component, one below the minimum here.
 int RetentionSettings::readKey(
     const Configuration& configuration, const char* key, int defaultValue, int minimum) const
