@@ -28,12 +28,11 @@ private:
         QVariantList args;
         QVariant reply;
         bool askCameraOnFloor;
-        // The daemon's settings file is present (and unchanged) during the calls.
-        bool withSettings;
+        // The daemon's settings file comes and goes in turns during the calls.
+        bool togglesSettings;
     };
 
-    // The daemon's median over the floor's goes to *medianRatio.
-    bool measure(const Method& method, ResultTable& table, double* medianRatio);
+    bool measure(const Method& method, ResultTable& table);
     bool writeSettings(bool present) const;
 
     BenchSide& m_daemon;
