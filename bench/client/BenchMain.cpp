@@ -4,6 +4,7 @@
 
 #include "BenchSide.h"
 #include "Clock.h"
+#include "CpuPinning.h"
 #include "EndToEndBench.h"
 #include "LatencyBench.h"
 #include "MachineInfo.h"
@@ -78,8 +79,13 @@ int main(int argc, char** argv)
         QStringLiteral("Make the trim folders under <dir> (default: /dev/shm, else the temporary "
                        "folder)."),
         QStringLiteral("dir"), shm.isDir() && shm.isWritable() ? shm.filePath() : QDir::tempPath());
+    // A device's photo service often shares one small core with everything
+    // else; there the daemon's work after a reply no longer hides on a
+    // second core beside the client.
+    const QCommandLineOption oneCpuOption(QStringLiteral("one-cpu"),
+        QStringLiteral("Pin every process of both sides, and the bench's clients, to one CPU."));
     parser.addOptions({csvOption, markdownOption, onlyOption, quickOption, prefixOption,
-        floorPrefixOption, scratchOption, methodsOption, daemonOption, floorOption});
+        floorPrefixOption, scratchOption, methodsOption, daemonOption, floorOption, oneCpuOption});
     parser.process(application);
 
     if (::geteuid() != 0) {
@@ -94,7 +100,15 @@ int main(int argc, char** argv)
         return only.isEmpty() || only.contains(QLatin1String(name));
     };
 
-    const MachineInfo machine = MachineInfo::read();
+    MachineInfo machine = MachineInfo::read();
+    // Before any process is started: they all inherit the affinity.
+    if (parser.isSet(oneCpuOption)) {
+        machine.pinnedCpu = CpuPinning::pinToOneCpu();
+        if (machine.pinnedCpu < 0) {
+            std::fprintf(stderr, "bench: cannot pin the bench to one CPU\n");
+            return 1;
+        }
+    }
     std::fprintf(stderr, "bench: %s\n", qPrintable(machine.summary()));
 
     BenchPrograms programs{parser.value(daemonOption), parser.value(floorOption),
@@ -106,6 +120,11 @@ int main(int argc, char** argv)
     std::fprintf(stderr, "bench: starting both sides (the daemon's log goes to /dev/null)\n");
     if (!daemon.start(100) || !floor.start(0)) {
         std::fprintf(stderr, "bench: the services did not come up\n");
+        return 1;
+    }
+    if (machine.pinnedCpu >= 0
+        && !CpuPinning::allPinnedTo(daemon.pids() + floor.pids(), machine.pinnedCpu)) {
+        std::fprintf(stderr, "bench: a process of the bench runs on another CPU\n");
         return 1;
     }
 
