@@ -38,6 +38,19 @@ struct Plan {
 // (100 warm-up and 2,400 measured calls of each of four methods).
 const Plan kFullPlan{2400, 400, 20, 250, {{101, 100}, {1000, 30}, {10000, 8}, {100000, 3}}, 20};
 const Plan kQuickPlan{300, 40, 2, 300, {{101, 10}, {1000, 4}, {10000, 2}, {100000, 1}}, 4};
+
+// On one CPU the daemon's own work is no longer hidden on a second core, so
+// these rows have goals of their own there; the others keep theirs.
+const struct {
+    const char* rowStart;
+    double target;
+} kOneCpuTargets[] = {
+    {"round trip EnableCamera(false)", 1.05},
+    {"round trip IsEnabledCamera vs floor + VideoGetActive", 1.15},
+    {"photo end to end (to PhotoTaken)", 1.30},
+    {"photo until camera off again", 1.30},
+    {"throughput", 0.95},
+};
 } // namespace
 
 int main(int argc, char** argv)
@@ -174,6 +187,10 @@ int main(int argc, char** argv)
     });
     phase("startup", [&] { return StartupBench(daemon, floor, plan.starts).run(table); });
 
+    if (machine.pinnedCpu >= 0) {
+        for (const auto& goal : kOneCpuTargets)
+            table.setTarget(QString::fromLatin1(goal.rowStart), goal.target);
+    }
     std::printf("\n%s\n\n", qPrintable(machine.summary()));
     table.print(stdout);
     std::fflush(stdout);
