@@ -57,10 +57,22 @@ demo: build
 
 # The daemon against its floor, side by side on private buses (bench/; needs
 # root). Never part of make test: a benchmark reports, it does not fail.
+# make bench CPUS=1 pins every process of the bench to one CPU, as on a
+# single-core device; its table goes to bench-results-1cpu.*.
+CPUS ?=
+ifeq ($(CPUS),1)
+BENCH_MODE_FLAGS := --one-cpu
+BENCH_RESULTS := $(BUILD_DIR)/bench-results-1cpu
+else ifeq ($(CPUS),)
+BENCH_MODE_FLAGS :=
+BENCH_RESULTS := $(BUILD_DIR)/bench-results
+else
+BENCH_MODE_FLAGS = $(error CPUS=$(CPUS): make bench knows CPUS=1 or all CPUs)
+endif
 .PHONY: bench
 bench: build
-	$(BUILD_DIR)/bench/photomanager_bench --csv $(BUILD_DIR)/bench-results.csv \
-	  --markdown $(BUILD_DIR)/bench-results.md
+	$(BUILD_DIR)/bench/photomanager_bench $(BENCH_MODE_FLAGS) --csv $(BENCH_RESULTS).csv \
+	  --markdown $(BENCH_RESULTS).md
 
 # Photos through the real binary with the benchmarks' fast sibling fakes,
 # checking folder size, names, memory and the log (tests/soak/; needs root;
