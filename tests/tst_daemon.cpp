@@ -382,7 +382,7 @@ private slots:
         QVERIFY(m_daemon->start({"DBUS_SESSION_BUS_ADDRESS=" + bus.readLine().trimmed()}));
         QVERIFY(m_daemon->waitForLine("Check for Service")); // in its loop, on that bus
         bus.kill();
-        QVERIFY(m_daemon->waitForExit());
+        QVERIFY(bus.waitForFinished() && m_daemon->waitForExit());
         QCOMPARE(m_daemon->process.exitCode(), 2);
         QCOMPARE(
             m_daemon->logLines().filter("<3>[BusWatcher:").filter("D-Bus session bus").size(), 1);
