@@ -43,7 +43,7 @@ mkfifo "$scratch/ready"
 dbus-daemon --config-file="$scratch/bus.conf" --nofork --print-address=3 \
     3>"$scratch/ready" 2>"$scratch/bus.log" &
 bus_pid=$!
-read -r _ <"$scratch/ready"
+read -r _ <"$scratch/ready" || fail "the bus did not start"
 
 call() {
     dbus-send --session --print-reply --reply-timeout=60000 "$@" 2>&1
