@@ -393,6 +393,22 @@ private slots:
         QVERIFY(m_daemon->waitForLine("under min_free_megabytes"));
         QCOMPARE(m_daemon->countLines("remove exceeding file: "), 1);
     }
+
+    // The daemon's own bus killed under it: a level-1 line naming the bus and
+    // a failure status, so that a supervisor restarts it.
+    void busLoss()
+    {
+        QProcess bus; // not the suite's bus, which the other cases keep using
+        bus.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+        QVERIFY(bus.waitForReadyRead(10000));
+        QVERIFY(m_daemon->start({"DBUS_SESSION_BUS_ADDRESS=" + bus.readLine().trimmed()}));
+        QVERIFY(m_daemon->waitForLine("Check for Service")); // in its loop, on that bus
+        bus.kill();
+        QVERIFY(bus.waitForFinished() && m_daemon->waitForExit());
+        QCOMPARE(m_daemon->process.exitCode(), 2);
+        QCOMPARE(
+            m_daemon->logLines().filter("<3>[BusWatcher:").filter("D-Bus session bus").size(), 1);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestDaemon)
