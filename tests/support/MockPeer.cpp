@@ -1,10 +1,9 @@
 #include "MockPeer.h"
 
-#include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusConnectionInterface>
 #include <QDBusVariant>
-#include <QDeadlineTimer>
+#include <QTest>
 
 #include <signal.h>
 
@@ -60,14 +59,11 @@ bool MockPeer::isRunning() const
 
 bool MockPeer::waitForOwner(bool owned)
 {
-    const QDeadlineTimer deadline(20000);
-    while (
-        QDBusConnection::sessionBus().interface()->isServiceRegistered(service).value() != owned) {
-        if (deadline.hasExpired() || (owned && !isRunning()))
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
-    }
-    return true;
+    const auto done = [&] {
+        return QDBusConnection::sessionBus().interface()->isServiceRegistered(service).value()
+            == owned;
+    };
+    return QTest::qWaitFor([&] { return done() || (owned && !isRunning()); }, 20000) && done();
 }
 
 bool MockPeer::callMock(const QString& method, const QVariantList& args, QVariantList* reply) const
@@ -124,4 +120,16 @@ QList<MockPeer::Call> MockPeer::calls(const QString& method) const
 bool MockPeer::clearCalls()
 {
     return callMock("ClearCalls", {});
+}
+
+QStringList MockPeer::callLog(const QString& method) const
+{
+    QStringList result;
+    for (const Call& call : calls(method)) {
+        QStringList args;
+        for (const QVariant& arg : call.args)
+            args << arg.toString();
+        result << call.method + '(' + args.join(',') + ')';
+    }
+    return result;
 }

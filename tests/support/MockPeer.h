@@ -27,6 +27,8 @@ public:
     bool addMethod(const QString& name, const QString& in, const QString& out, const QString& code);
     bool emitSignal(const QString& name, const QString& signature, const QVariantList& args);
     QList<Call> calls(const QString& method = QString()) const;
+    // The calls as text, "Method(arg,arg)", in the order received.
+    QStringList callLog(const QString& method = QString()) const;
     bool clearCalls();
 
     const QString service, path, interface;

@@ -1,10 +1,8 @@
 #include "PhotoClient.h"
 
-#include <QCoreApplication>
 #include <QDBusConnectionInterface>
-#include <QDeadlineTimer>
-
-#include <algorithm>
+#include <QRegularExpression>
+#include <QTest>
 
 namespace {
 const QString kService = "com.zandrel.quor.photomanager";
@@ -15,14 +13,11 @@ const QString kInterface = "com.zandrel.quor.photointerface";
 PhotoClient::PhotoClient(const QString& connectionName)
     : m_connection(QDBusConnection::connectToBus(QDBusConnection::SessionBus, connectionName))
 {
+    // No signal name: every signal of the interface.
     m_connection.connect(
-        kService, kPath, kInterface, "CameraEnabled", this, SLOT(onCameraEnabled(bool)));
-    m_connection.connect(
-        kService, kPath, kInterface, "PhotoTaken", this, SLOT(onPhotoTaken(int, QString)));
-    m_connection.connect(
-        kService, kPath, kInterface, "PhotoStreamStopped", this, SLOT(onPhotoStreamStopped(int)));
+        kService, kPath, kInterface, QString(), this, SLOT(onSignal(QDBusMessage)));
     // The bus handles a connection's messages in order: once this is answered,
-    // the match rules above are in place and no signal is missed.
+    // the match rule above is in place and no signal is missed.
     m_connection.interface()->isServiceRegistered(kService);
 }
 
@@ -46,27 +41,14 @@ int PhotoClient::callStatus(const QString& method, const QVariantList& args)
 
 bool PhotoClient::waitForSignal(const QString& prefix, int timeoutMs) const
 {
-    const QDeadlineTimer deadline(timeoutMs);
-    const auto seen = [&] {
-        return std::any_of(received.cbegin(), received.cend(),
-            [&](const QString& signal) { return signal.startsWith(prefix); });
-    };
-    while (!seen() && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
-    return seen();
+    const QRegularExpression start('^' + QRegularExpression::escape(prefix));
+    return QTest::qWaitFor([&] { return !received.filter(start).isEmpty(); }, timeoutMs);
 }
 
-void PhotoClient::onCameraEnabled(bool enabled)
+void PhotoClient::onSignal(const QDBusMessage& message)
 {
-    received << (enabled ? "CameraEnabled(true)" : "CameraEnabled(false)");
-}
-
-void PhotoClient::onPhotoTaken(int status, const QString& path)
-{
-    received << QStringLiteral("PhotoTaken(%1,%2)").arg(status).arg(path);
-}
-
-void PhotoClient::onPhotoStreamStopped(int count)
-{
-    received << QStringLiteral("PhotoStreamStopped(%1)").arg(count);
+    QStringList args;
+    for (const QVariant& arg : message.arguments())
+        args << arg.toString();
+    received << message.member() + '(' + args.join(',') + ')';
 }

@@ -26,9 +26,7 @@ public:
     QStringList received;
 
 private slots:
-    void onCameraEnabled(bool enabled);
-    void onPhotoTaken(int status, const QString& path);
-    void onPhotoStreamStopped(int count);
+    void onSignal(const QDBusMessage& message);
 
 private:
     QDBusConnection m_connection;

@@ -1,7 +1,6 @@
 #include "RecordingLog.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
+#include <QTest>
 
 #include <cstdio>
 
@@ -54,10 +53,7 @@ bool RecordingLog::contains(const QString& fragment) const
 
 bool RecordingLog::waitFor(const QString& fragment, int n, int timeoutMs) const
 {
-    const QDeadlineTimer deadline(timeoutMs);
-    while (count(fragment) < n && !deadline.hasExpired())
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
-    return count(fragment) >= n;
+    return QTest::qWaitFor([&] { return count(fragment) >= n; }, timeoutMs);
 }
 
 void RecordingLog::dump() const
