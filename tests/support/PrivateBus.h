@@ -7,8 +7,23 @@
 // process, the daemon under test and every peer use it.
 class PrivateBus {
 public:
-    ~PrivateBus();
-    bool start();
+    ~PrivateBus()
+    {
+        m_daemon.terminate();
+        m_daemon.waitForFinished(5000);
+    }
+    bool start()
+    {
+        m_daemon.setStandardErrorFile(QProcess::nullDevice()); // only "cannot raise fd limit"
+        m_daemon.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+        while (m_daemon.waitForStarted(10000) && !m_daemon.canReadLine()) {
+            if (!m_daemon.waitForReadyRead(10000))
+                return false;
+        }
+        const QByteArray address = m_daemon.readLine().trimmed();
+        qputenv("DBUS_SESSION_BUS_ADDRESS", address);
+        return !address.isEmpty();
+    }
 
 private:
     QProcess m_daemon;
