@@ -23,40 +23,35 @@ class TestSignalBridge : public QObject {
     Q_OBJECT
 
 private slots:
-    void init()
+    // Armed, the bridge takes over SIGINT and SIGTERM and a signal ends the
+    // loop with 0. Without descriptors for its socket pair it ends the loop
+    // at its start with a failure status and leaves the actions alone. Either
+    // way the earlier actions are back afterwards.
+    void restoresEarlierActions_data()
     {
-        std::signal(SIGINT, earlierHandler);
-        std::signal(SIGTERM, earlierHandler);
+        QTest::addColumn<bool>("armed");
+        QTest::newRow("signal") << true;
+        QTest::newRow("no descriptors") << false;
     }
-
-    // A signal ends the loop with 0; the earlier actions are back afterwards.
     void restoresEarlierActions()
     {
-        {
-            ApplicationDaemon bridge;
-            QVERIFY(!earlierHandlersInstalled());
-            ::raise(SIGTERM);
-            QCOMPARE(QCoreApplication::exec(), 0);
-        }
-        QVERIFY(earlierHandlersInstalled());
-    }
-
-    // Without descriptors for its socket pair, the bridge ends the loop at
-    // its start with a failure status and leaves the signal actions alone.
-    void armingFailure()
-    {
+        QFETCH(bool, armed);
+        std::signal(SIGINT, earlierHandler);
+        std::signal(SIGTERM, earlierHandler);
         struct rlimit saved = {};
         QCOMPARE(::getrlimit(RLIMIT_NOFILE, &saved), 0);
-        const int nextFd = ::dup(0);
-        ::close(nextFd);
         struct rlimit tight = saved;
-        tight.rlim_cur = static_cast<rlim_t>(nextFd);
-        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+        tight.rlim_cur = static_cast<rlim_t>(::dup(0)); // the lowest free descriptor
+        ::close(static_cast<int>(tight.rlim_cur));
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, armed ? &saved : &tight), 0);
         {
             ApplicationDaemon bridge;
             QCOMPARE(::setrlimit(RLIMIT_NOFILE, &saved), 0);
-            QVERIFY(earlierHandlersInstalled());
-            QCOMPARE(QCoreApplication::exec(), ApplicationDaemon::kArmingFailedExitStatus);
+            QCOMPARE(earlierHandlersInstalled(), !armed);
+            if (armed)
+                ::raise(SIGTERM);
+            QCOMPARE(
+                QCoreApplication::exec(), armed ? 0 : ApplicationDaemon::kArmingFailedExitStatus);
         }
         QVERIFY(earlierHandlersInstalled());
     }
