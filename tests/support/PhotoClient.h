@@ -52,6 +52,9 @@ public:
 
     QStringList received;
 
+signals:
+    void signalReceived();
+
 private slots:
     void onSignal(const QDBusMessage& message)
     {
@@ -59,6 +62,7 @@ private slots:
         for (const QVariant& arg : message.arguments())
             args << arg.toString();
         received << message.member() + '(' + args.join(',') + ')';
+        emit signalReceived();
     }
 
 private:
