@@ -32,8 +32,7 @@ protected:
     }
 
 private:
-    static inline const QEvent::Type kMarker
-        = static_cast<QEvent::Type>(QEvent::registerEventType());
+    static inline const auto kMarker = QEvent::Type(QEvent::registerEventType());
     QStateMachine& m_machine;
     bool m_fired = false;
 };

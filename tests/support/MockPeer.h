@@ -12,10 +12,6 @@
 // session bus. The test adds its methods; its call log proves what was sent.
 class MockPeer {
 public:
-    struct Call {
-        QString method;
-        QVariantList args;
-    };
     const QString service, path, interface;
 
     // A bare object, or (with a template file) one made by a dbusmock template.
@@ -63,9 +59,10 @@ public:
             wrapped << QVariant::fromValue(QDBusVariant(arg));
         return callMock("EmitSignal", {interface, name, signature, wrapped});
     }
-    QList<Call> calls(const QString& method = QString()) const
+    // The calls received, as "Method(arg,arg)", oldest first.
+    QStringList callLog(const QString& method = QString()) const
     {
-        QList<Call> result;
+        QStringList result;
         QVariantList reply;
         if (!callMock("GetCalls", {}, &reply) || reply.isEmpty())
             return result;
@@ -73,31 +70,18 @@ public:
         array.beginArray();
         while (!array.atEnd()) {
             quint64 timestamp = 0;
-            Call call;
+            QString name;
             QVariantList args;
             array.beginStructure();
-            array >> timestamp >> call.method >> args;
+            array >> timestamp >> name >> args;
             array.endStructure();
+            QStringList texts;
             for (const QVariant& arg : args)
-                call.args << (arg.userType() == qMetaTypeId<QDBusVariant>()
-                        ? arg.value<QDBusVariant>().variant()
-                        : arg);
-            if (method.isEmpty() || call.method == method)
-                result << call;
+                texts << arg.toString();
+            if (method.isEmpty() || name == method)
+                result << name + '(' + texts.join(',') + ')';
         }
         array.endArray();
-        return result;
-    }
-    // The calls as text, "Method(arg,arg)", in the order received.
-    QStringList callLog(const QString& method = QString()) const
-    {
-        QStringList result;
-        for (const Call& call : calls(method)) {
-            QStringList args;
-            for (const QVariant& arg : call.args)
-                args << arg.toString();
-            result << call.method + '(' + args.join(',') + ')';
-        }
         return result;
     }
     bool clearCalls()
