@@ -258,7 +258,7 @@ private slots:
         QTest::newRow("start, power") << "start" << QByteArray("1") << "(0, True)" << true;
         QTest::newRow("power ok, user on") << "power" << QByteArray("2") << "(0, False)" << true;
         QTest::newRow("power ok, user off") << "power" << QByteArray("0") << "(0, True)" << false;
-        QTest::newRow("power lost") << "lost" << QByteArray("1") << "(0, True)" << false;
+        QTest::newRow("power lost") << "lost" << QByteArray("1") << "(0, False)" << false;
         QTest::newRow("client, user off") << "client" << QByteArray("0") << "(0, True)" << true;
     }
     void enablingPolicy()

@@ -6,8 +6,6 @@
 #include <QProcess>
 #include <QTest>
 
-#include <memory>
-
 // A sibling service played by python-dbusmock in a process of its own on the
 // session bus. The test adds its methods; its call log proves what was sent.
 class MockPeer {
@@ -29,23 +27,23 @@ public:
     }
     ~MockPeer()
     {
-        m_process->kill();
-        m_process->waitForFinished(5000);
+        m_process.kill();
+        m_process.waitForFinished(5000);
     }
     // Starts the peer and waits until it owns its name.
     bool start()
     {
         // A peer that has just crashed may have left the bus before it is reaped.
-        m_process->waitForFinished(10000);
+        m_process.waitForFinished(10000);
         // Debian's dbusmock module is installed for the system interpreter only.
-        m_process->start("/usr/bin/python3", m_arguments);
-        return m_process->waitForStarted(10000) && waitForOwner(true);
+        m_process.start("/usr/bin/python3", m_arguments);
+        return m_process.waitForStarted(10000) && waitForOwner(true);
     }
     // Stops the peer and waits until its name is released.
     bool stop()
     {
-        m_process->terminate();
-        m_process->waitForFinished(10000);
+        m_process.terminate();
+        m_process.waitForFinished(10000);
         return waitForOwner(false);
     }
     bool addMethod(const QString& name, const QString& in, const QString& out, const QString& code)
@@ -96,7 +94,7 @@ private:
             return QDBusConnection::sessionBus().interface()->isServiceRegistered(service) == owned;
         };
         return QTest::qWaitFor(
-                   [&] { return done() || (owned && m_process->state() == QProcess::NotRunning); },
+                   [&] { return done() || (owned && m_process.state() == QProcess::NotRunning); },
                    20000)
             && done();
     }
@@ -113,5 +111,5 @@ private:
     }
 
     QStringList m_arguments;
-    std::unique_ptr<QProcess> m_process = std::make_unique<QProcess>();
+    QProcess m_process;
 };
