@@ -4,8 +4,6 @@
 
 #include <sys/resource.h>
 
-#include <csignal>
-
 namespace {
 void earlierHandler(int) { }
 bool earlierHandlersInstalled()
@@ -32,8 +30,8 @@ private slots:
         tight.rlim_cur = static_cast<rlim_t>(::dup(0)); // the lowest free descriptor
         ::close(static_cast<int>(tight.rlim_cur));
         for (const bool armed : {true, false}) {
-            std::signal(SIGINT, earlierHandler);
-            std::signal(SIGTERM, earlierHandler);
+            ::signal(SIGINT, earlierHandler);
+            ::signal(SIGTERM, earlierHandler);
             QCOMPARE(::setrlimit(RLIMIT_NOFILE, armed ? &saved : &tight), 0);
             {
                 ApplicationDaemon bridge;
