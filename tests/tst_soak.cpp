@@ -30,14 +30,12 @@ private slots:
         QVERIFY(daemon.start() && daemon.waitForService());
         QVERIFY(daemon.waitForLine("statemachine available"));
         PhotoClient client;
-        QSignalSpy signal(&client, &PhotoClient::signalReceived);
         QSet<QString> names;
         QList<qint64> memory; // resident pages every 500 photos
         for (int n = 1; n <= photos; ++n) {
             client.received.clear();
             QCOMPARE(client.callStatus("TakePhoto"), 0);
-            while (client.received.filter("PhotoTaken").isEmpty())
-                QVERIFY2(signal.wait(10000), qPrintable(QString::number(n)));
+            QVERIFY2(client.waitForSignal("PhotoTaken"), qPrintable(QString::number(n)));
             const QString taken = client.received.filter("PhotoTaken").first();
             const QString name = taken.section('/', -1).chopped(1);
             QVERIFY2(taken.startsWith("PhotoTaken(0,") && !names.contains(name), qPrintable(taken));

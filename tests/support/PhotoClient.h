@@ -3,8 +3,10 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTest>
 
 // A client of the photo service on a bus connection of its own, so its calls
@@ -43,11 +45,18 @@ public:
         return reply.type() == QDBusMessage::ReplyMessage ? reply.arguments().value(0).toInt()
                                                           : -1000;
     }
-    // Waits for a signal starting with the prefix.
+    // Waits for a signal starting with the prefix, returning as soon as it
+    // is there, before any later message is handled.
     bool waitForSignal(const QString& prefix, int timeoutMs = 10000) const
     {
         const QRegularExpression start('^' + QRegularExpression::escape(prefix));
-        return QTest::qWaitFor([&] { return !received.filter(start).isEmpty(); }, timeoutMs);
+        const QDeadlineTimer deadline(timeoutMs);
+        QSignalSpy spy(this, &PhotoClient::signalReceived);
+        while (received.filter(start).isEmpty()) {
+            if (deadline.hasExpired() || !spy.wait(int(deadline.remainingTime())))
+                return false;
+        }
+        return true;
     }
 
     QStringList received;
