@@ -64,7 +64,7 @@ bench: build
 
 # Photos through the real binary with the benchmarks' fast sibling fakes,
 # checking folder size, names, memory and the log (tests/tst_soak.cpp; needs
-# root; make test runs it skipped: 10,000 photos take about a minute).
+# root; make test runs it skipped: 10,000 photos take about half a minute).
 SOAK_PHOTOS ?= 10000
 soak: build
 	cd $(BUILD_DIR) && SOAK_PHOTOS=$(SOAK_PHOTOS) ctest -L soak --output-on-failure
