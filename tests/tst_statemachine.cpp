@@ -117,26 +117,6 @@ private slots:
         QTEST(trace(), "expected");
     }
 
-    // During a capture enable, disable and photos are discarded, not
-    // deferred; a capture-done event outside a capture does nothing; a plain
-    // QEvent of type 1001 counts as an enable, type 1005 as nothing.
-    void eventsDiscardedWhereTheyDoNotApply()
-    {
-        start(true);
-        command(Hub::PhotoCommand_TakePhoto);
-        command(Hub::PhotoCommand_EnableCamera, {false});
-        command(Hub::PhotoCommand_TakePhoto);
-        cameraEvent(Hub::CameraEvent_CaptureDone, {0, "/p/a.jpg"});
-        cameraEvent(Hub::CameraEvent_CaptureDone, {0, "/p/a.jpg"});
-        settle(false);
-        m_ctrl->stateMachine().postEvent(new QEvent(static_cast<QEvent::Type>(QEvent::User + 5)));
-        m_ctrl->stateMachine().postEvent(new QEvent(static_cast<QEvent::Type>(QEvent::User + 1)));
-        QVERIFY(m_log->waitFor("OnState::onEntry", 2));
-        QCOMPARE(trace(),
-            QStringLiteral(
-                "On- Capture+ guard+ photo Capture- guard- On+ On- Off+ disable Off- enable On+"));
-    }
-
     // The capture guard ends a capture whose CaptureDone never comes.
     void captureGuardEndsCapture()
     {
