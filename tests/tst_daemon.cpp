@@ -436,6 +436,28 @@ private slots:
         for (const QString& line : m_daemon->logLines())
             QVERIFY2(line.startsWith('<'), qPrintable(line)); // one record per line
     }
+
+    // Retention settings reach the binary: a size limit trims one of three
+    // 400 KiB photos; the file changed to free space out of reach refuses a
+    // photo with the limit named, and nothing more goes.
+    void retentionSettings()
+    {
+        QFile settings(m_daemon->dataDir() + "/config/settings.ini");
+        QVERIFY(settings.open(QIODevice::WriteOnly)
+            && settings.write("[PHOTOMANAGER]\nmax_megabytes=1\n") && settings.flush());
+        for (const char* name : {"/a", "/b", "/c"})
+            QVERIFY(QFile(m_daemon->photoDir() + name).open(QIODevice::WriteOnly)
+                && QFile::resize(m_daemon->photoDir() + name, 400 << 10));
+        startDaemon();
+        PhotoClient client;
+        QCOMPARE(client.callStatus("TakePhoto"), 0);
+        QVERIFY(settings.seek(0)
+            && settings.write("[PHOTOMANAGER]\nmin_free_megabytes=2147483647\n")
+            && settings.flush());
+        QCOMPARE(client.callStatus("TakePhoto"), -59);
+        QVERIFY(m_daemon->waitForLine("under min_free_megabytes"));
+        QCOMPARE(m_daemon->countLines("remove exceeding file: "), 1);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestDaemon)

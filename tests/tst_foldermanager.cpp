@@ -1,5 +1,6 @@
 #include "RecordingLog.h"
 #include "common/FolderManager.h"
+#include "platform/Configuration.h"
 
 #include <QtTest>
 
@@ -9,37 +10,35 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-// Photo folder retention on real temporary folders. Files that cannot be
-// deleted are made with bind mounts in a mount namespace of the test's own.
+// Photo folder retention on real folders, with a settings file per test row
+// (the reader tells changes by size and time alone); as root, unremovable
+// files and a small tmpfs in a mount namespace of the test's own.
+const QString kRemoved = "remove exceeding file: ";
+
 class TestFolderManager : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_dir;
     QByteArray m_photos;
     RecordingLog* m_log = nullptr;
+    const bool m_mounts = ::unshare(CLONE_NEWNS) == 0
+        && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
 
-    void makeFile(const QByteArray& name, qint64 mtime, const QByteArray& folder = QByteArray())
+    void makeFile(const QByteArray& name, qint64 mtime, int kib = 0)
     {
-        const int fd
-            = ::open((folder.isEmpty() ? m_photos : folder) + '/' + name, O_CREAT | O_WRONLY, 0644);
+        const int fd = ::open(m_photos + '/' + name, O_CREAT | O_WRONLY, 0644);
         const struct timespec times[2] = {{mtime, 0}, {mtime, 0}};
-        QVERIFY(fd >= 0 && ::futimens(fd, times) == 0);
-        ::close(fd);
+        QVERIFY(fd >= 0 && ::write(fd, QByteArray(kib << 10, 'x'), kib << 10) == kib << 10);
+        QVERIFY(::futimens(fd, times) == 0 && ::close(fd) == 0);
     }
-    bool trim(int limit, const QByteArray& folder = QByteArray())
+    void writeSettings(const QByteArray& keys)
     {
-        return FolderManager((folder.isEmpty() ? m_photos : folder).constData(), limit)
-            .RemoveExceedingFiles();
+        QFile file(Configuration("test").filePath());
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("[PHOTOMANAGER]\n" + keys) > 0);
     }
     QStringList removed() const
     {
-        return m_log->messages().replaceInStrings("remove exceeding file: ", QString());
-    }
-    QStringList left() const
-    {
-        return QDir(QFile::decodeName(m_photos))
-            .entryList(
-                QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+        return m_log->messages().filter(kRemoved).replaceInStrings(kRemoved, "");
     }
 
 private slots:
@@ -47,6 +46,8 @@ private slots:
     {
         m_photos = QFile::encodeName(m_dir.path()) + "/photo";
         QDir(QFile::decodeName(m_photos)).removeRecursively();
+        Configuration::setFilePath(
+            m_dir.path() + '/' + QTest::currentTestFunction() + QTest::currentDataTag() + ".ini");
         QVERIFY(QDir().mkpath(QFile::decodeName(m_photos)));
         m_log = new RecordingLog;
     }
@@ -58,105 +59,93 @@ private slots:
         ::umount2(m_photos.constData(), MNT_DETACH);
     }
 
-    // At the limit nothing goes; above it the oldest go, oldest first, one
-    // level-4 line each (names run against age, so name order cannot pass
-    // for time order); a limit of 0 empties the folder.
+    // The count of 100, then the settings' limits (512 KiB files with a size
+    // limit, a 4 MiB tmpfs with a free one): the oldest go, in QDir's order, until
+    // all hold. Free space out of reach costs no file and is refused on each trim;
+    // a bad value is named once (an unchanged file is not parsed again).
     void trimsOldest_data()
     {
+        QTest::addColumn<QString>("keys");
         QTest::addColumn<int>("files");
-        QTest::addColumn<int>("limit");
-        QTest::newRow("at limit") << 100 << 100;
-        QTest::newRow("three over") << 103 << 100;
-        QTest::newRow("limit zero") << 5 << 0;
+        QTest::addColumn<int>("gone");
+        QTest::addColumn<QString>("line");
+        // clang-format off
+        QTest::newRow("no settings, at 100") << "" << 100 << 0 << "";
+        QTest::newRow("no settings, 3 over") << "" << 103 << 3 << "";
+        QTest::newRow("max_photos") << "max_photos=2" << 4 << 2 << "";
+        QTest::newRow("max_megabytes") << "max_megabytes=1" << 3 << 1 << "";
+        QTest::newRow("min_free_megabytes") << "min_free_megabytes=2" << 6 << 2 << "";
+        QTest::newRow("free out of reach") << "min_free_megabytes=5" << 2 << 0 << "under min_free_megabytes";
+        QTest::newRow("all, free strictest") << "max_photos=5 max_megabytes=2 min_free_megabytes=3" << 6 << 4 << "";
+        QTest::newRow("count, free out of reach") << "max_photos=1 min_free_megabytes=9" << 3 << 2 << "under min_free_megabytes";
+        QTest::newRow("not a number") << "max_photos=many" << 101 << 1 << "/max_photos in";
+        QTest::newRow("no photos") << "max_photos=0" << 3 << 0 << "/max_photos in";
+        QTest::newRow("negative") << "max_megabytes=-1" << 3 << 0 << "/max_megabytes in";
+        // clang-format on
     }
     void trimsOldest()
     {
+        QFETCH(QString, keys);
         QFETCH(int, files);
-        QFETCH(int, limit);
-        QStringList expected;
-        for (int i = 0; i < files; ++i) {
-            makeFile("img_" + QByteArray::number(999 - i), 1700000000 + i);
-            if (i < files - limit)
-                expected << QStringLiteral("img_%1").arg(999 - i);
-        }
-        QVERIFY(trim(limit));
-        QCOMPARE(removed(), expected);
-        QCOMPARE(left().size(), qMin(files, limit));
-        for (const auto& line : m_log->lines)
-            QCOMPARE(line.level, 4u);
+        QFETCH(int, gone);
+        QFETCH(QString, line);
+        if (keys.contains("free") && !m_mounts)
+            QSKIP("needs root for a tmpfs in a private mount namespace");
+        QVERIFY(!keys.contains("free") || ::mount("tmpfs", m_photos, "tmpfs", 0, "size=4m") == 0);
+        writeSettings(keys.replace(' ', '\n').toUtf8());
+        for (int i = 0; i < files; ++i)
+            makeFile((i % 2 ? "img_" : "IMG_") + QByteArray::number(999 - i),
+                1700000000 + i / 2, // names against age, pairs of equal times
+                keys.contains("megabytes") ? 512 : 0);
+        const QStringList order
+            = QDir(QFile::decodeName(m_photos)).entryList(QDir::Files, QDir::Time | QDir::Reversed);
+        const FolderManager manager(m_photos.constData(), 100);
+        const bool ok = !line.startsWith("under");
+        QVERIFY(manager.RemoveExceedingFiles() == ok && manager.RemoveExceedingFiles() == ok);
+        QCOMPARE(removed(), order.mid(0, gone));
+        QCOMPARE(m_log->lines.size(), gone + (line.isEmpty() ? 0 : ok ? 1 : 2));
+        QVERIFY(line.isEmpty() || m_log->contains(line));
+        for (const RecordingLog::Line& logged : m_log->lines)
+            QCOMPARE(logged.level, logged.text.contains(kRemoved) ? 4u : 2u);
     }
 
-    // Among equal times the order is QDir's own: time, then name, reversed.
-    void keepsQDirOrderForEqualTimes()
-    {
-        const QList<QByteArray> names{
-            "b", "a", "C", "c", "image_1.jpg", "image_2.jpg", "z 1", "%d"};
-        for (int i = 0; i < names.size(); ++i)
-            makeFile(names.at(i), 1700000000 + i % 3);
-        const QStringList qdirOrder
-            = QDir(QFile::decodeName(m_photos))
-                  .entryList(QDir::Files | QDir::NoSymLinks, QDir::Time | QDir::Reversed);
-        QVERIFY(trim(0));
-        QCOMPARE(removed(), qdirOrder);
-    }
-
-    // Links (and their targets), sub-folders and hidden files are neither
-    // counted nor touched; any other regular file counts. Odd names are
-    // removed by their bytes and logged as one line each, cut at 511.
+    // Only visible regular files count and go, odd names by their bytes; a
+    // folder that is missing, a plain file or a link is refused untouched.
     void onlyVisibleRegularFilesCountAndGo()
     {
-        const QByteArray outside = QFile::encodeName(m_dir.path());
-        makeFile("precious", 1600000000, outside);
-        QVERIFY(::symlink(outside + "/precious", m_photos + "/link") == 0);
-        QVERIFY(QDir(QFile::decodeName(m_photos)).mkdir("sub"));
-        makeFile(".hidden", 1600000000);
-        const QList<QByteArray> odd{
-            "%s%n.jpg", "new\nline", "bad\xff\xfeutf8", QByteArray(255, 'x')};
+        const QDir photos(QFile::decodeName(m_photos));
+        QVERIFY(QFile(m_dir.path() + "/precious").open(QIODevice::WriteOnly) && photos.mkdir("s"));
+        QVERIFY(::symlink(QFile::encodeName(m_dir.path()), m_photos + "/link") == 0);
+        const QList<QByteArray> odd{".hidden", "%s%n", "new\nline", "\xff", QByteArray(255, 'x')};
         for (int i = 0; i < odd.size(); ++i)
-            makeFile(odd.at(i), 1600000001 + i);
+            makeFile(odd.at(i), 1600000000 + i);
         makeFile("keep.jpg", 1700000000);
-        QVERIFY(trim(1));
-        QCOMPARE(left(), (QStringList{".hidden", "keep.jpg", "link", "sub"}));
+        for (const char* notAFolder : {"/missing", "/keep.jpg", "/link"})
+            QVERIFY(!FolderManager(m_photos + notAFolder, 0).RemoveExceedingFiles());
+        QVERIFY(FolderManager(m_photos, 1).RemoveExceedingFiles());
+        QCOMPARE(photos.entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+            (QStringList{".hidden", "keep.jpg", "link", "s"}));
         QVERIFY(QFile::exists(m_dir.path() + "/precious"));
-        QCOMPARE(removed().mid(0, 2), (QStringList{"%s%n.jpg", "new\\nline"}));
-        QVERIFY(m_log->lines.last().text.size() <= 511);
+        QCOMPARE(removed().mid(0, 2), (QStringList{"%s%n", "new\\nline"}));
     }
 
-    // A folder that is missing, a plain file or a link to another folder is
-    // refused, and nothing is deleted.
-    void refusesWhatIsNotAFolder()
-    {
-        const QByteArray elsewhere = m_photos + "-elsewhere";
-        QVERIFY(QDir().mkpath(QFile::decodeName(elsewhere)));
-        makeFile("a", 1700000000, elsewhere);
-        QVERIFY(::symlink(elsewhere.constData(), (m_photos + "-link").constData()) == 0);
-        QVERIFY(trim(0, m_photos + "/missing") == false);
-        QVERIFY(trim(0, elsewhere + "/a") == false);
-        QVERIFY(trim(0, m_photos + "-link") == false);
-        QVERIFY(QFile::exists(QFile::decodeName(elsewhere + "/a")));
-        QVERIFY(m_log->lines.isEmpty());
-    }
-
-    // A file that cannot be removed (a mount point) is skipped and the next
-    // newer one goes; when none can go the answer is false, with no line.
+    // A file that cannot go (a mount point) is skipped for the next; limits out of
+    // reach give false, with a line for the size and none for the count.
     void skipsFilesThatCannotBeRemoved()
     {
-        if (::unshare(CLONE_NEWNS) != 0
-            || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        if (!m_mounts)
             QSKIP("needs root for a private mount namespace");
         for (int i = 0; i < 3; ++i)
-            makeFile("f" + QByteArray::number(i), 1700000000 + i);
+            makeFile("f" + QByteArray::number(i), 1700000000 + i, i ? 512 : 1536);
         const QByteArray busy = m_photos + "/f0";
         QVERIFY(::mount(busy, busy, nullptr, MS_BIND, nullptr) == 0);
-        QVERIFY(trim(2));
-        QCOMPARE(removed(), QStringList{"f1"});
+        QVERIFY(FolderManager(m_photos, 2).RemoveExceedingFiles());
+        writeSettings("max_megabytes=1");
+        QVERIFY(!FolderManager(m_photos, 0).RemoveExceedingFiles());
         ::umount2(busy, MNT_DETACH);
-        m_log->lines.clear();
-        QVERIFY(::mount(m_photos, m_photos, nullptr, MS_BIND, nullptr) == 0);
-        QVERIFY(
-            ::mount(nullptr, m_photos, nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0);
-        QVERIFY(!trim(0));
-        QVERIFY(m_log->lines.isEmpty());
+        QCOMPARE(m_log->messages(),
+            (QStringList{kRemoved + "f1", kRemoved + "f2",
+                "photo folder over max_megabytes: 1572864 bytes in its files"}));
     }
 };
 

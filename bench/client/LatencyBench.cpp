@@ -6,6 +6,9 @@
 #include "Samples.h"
 #include "SignalWaiter.h"
 
+#include <QFile>
+#include <QFileInfo>
+
 #include <cstdio>
 #include <memory>
 
@@ -13,6 +16,12 @@ namespace {
 const int kCallTimeoutMs = 10000;
 // Unmeasured calls at the start of each method, to warm both sides.
 const int kWarmUpCalls = 100;
+// A device's settings file: the user setting and the photo folder's limits,
+// here at their defaults, so that only the file's presence differs.
+const char kSettings[] = "[IPCAMERA]\nuser_enabled=0\n[PHOTOMANAGER]\nmax_photos=100\n"
+                         "max_megabytes=0\nmin_free_megabytes=0\n";
+// Rounds between the settings file's comings and goings.
+const int kSettingsRounds = 50;
 } // namespace
 
 LatencyBench::LatencyBench(BenchSide& daemon, BenchSide& floor, int callsPerMethod)
@@ -36,10 +45,14 @@ int LatencyBench::callsMade() const
 bool LatencyBench::run(ResultTable& table)
 {
     const Method methods[] = {
-        {QStringLiteral("StopPhotoStream"), QStringLiteral("StopPhotoStream"), {}, 0, false},
-        {QStringLiteral("EnableCamera(false)"), QStringLiteral("EnableCamera"), {false}, 0, false},
-        {QStringLiteral("IsEnabledCamera"), QStringLiteral("IsEnabledCamera"), {}, false, true},
-        {QStringLiteral("TakePhoto, 100 files"), QStringLiteral("TakePhoto"), {}, 0, false},
+        {QStringLiteral("StopPhotoStream"), QStringLiteral("StopPhotoStream"), {}, 0, false, false},
+        {QStringLiteral("EnableCamera(false)"), QStringLiteral("EnableCamera"), {false}, 0, false,
+            false},
+        {QStringLiteral("IsEnabledCamera"), QStringLiteral("IsEnabledCamera"), {}, false, true,
+            false},
+        {QStringLiteral("TakePhoto, 100 files"), QStringLiteral("TakePhoto"), {}, 0, false, false},
+        {QStringLiteral("TakePhoto, 100 files, settings.ini"), QStringLiteral("TakePhoto"), {}, 0,
+            false, true},
     };
     for (const Method& method : methods) {
         if (!m_methods.isEmpty() && !m_methods.contains(method.name))
@@ -48,6 +61,17 @@ bool LatencyBench::run(ResultTable& table)
             return false;
     }
     return true;
+}
+
+// The daemon's /opt/quor/data/config/settings.ini, seen from outside its
+// mount namespace.
+bool LatencyBench::writeSettings(bool present) const
+{
+    QFile file(QFileInfo(m_daemon.photoDir()).path() + QStringLiteral("/config/settings.ini"));
+    if (!present)
+        return !file.exists() || file.remove();
+    return file.open(QIODevice::WriteOnly)
+        && file.write(kSettings) == static_cast<qint64>(sizeof kSettings - 1);
 }
 
 bool LatencyBench::measure(const Method& method, ResultTable& table)
@@ -70,9 +94,21 @@ bool LatencyBench::measure(const Method& method, ResultTable& table)
     const QDBusMessage askCamera = BenchSide::cameraCall(QStringLiteral("VideoGetActive"));
     Samples samples[2];
     Samples floorWithCamera;
+    // With the settings file present: the daemon's round trips. The file
+    // comes and goes every kSettingsRounds rounds, so that both kinds of
+    // round share the machine's moments; the round after each change, when
+    // the daemon reads the file, is not counted.
+    Samples withSettings;
+    bool settingsPresent = false;
     BenchSide* sides[2] = {&m_daemon, &m_floor};
     const int total = kWarmUpCalls + m_callsPerMethod;
     for (int n = 0; n < total; ++n) {
+        const bool settingsChange = method.togglesSettings && n % kSettingsRounds == 0;
+        if (settingsChange) {
+            settingsPresent = !settingsPresent;
+            if (!writeSettings(settingsPresent))
+                return false;
+        }
         // AB, then BA: neither side always goes first.
         for (int turn = 0; turn < 2; ++turn) {
             const int s = (n + turn) % 2;
@@ -98,8 +134,9 @@ bool LatencyBench::measure(const Method& method, ResultTable& table)
                     return false;
                 }
             }
-            if (n >= kWarmUpCalls) {
-                samples[s].add(static_cast<double>(end - start) / 1000.0);
+            if (n >= kWarmUpCalls && !settingsChange) {
+                (s == 0 && settingsPresent ? withSettings : samples[s])
+                    .add(static_cast<double>(end - start) / 1000.0);
                 if (method.askCameraOnFloor && s == 1)
                     floorWithCamera.add(static_cast<double>(end - start + cameraNs) / 1000.0);
             }
@@ -111,6 +148,13 @@ bool LatencyBench::measure(const Method& method, ResultTable& table)
         ++m_callsMade;
     }
 
+    if (method.togglesSettings) {
+        // Present and unchanged, the file should cost a photo nothing.
+        table.add(QStringLiteral("round trip %1 vs none, median").arg(method.label),
+            QStringLiteral("us"), withSettings.median(), samples[0].median(),
+            ResultTable::Goal::AtMost, 1.05);
+        return writeSettings(false);
+    }
     table.add(QStringLiteral("round trip %1, median").arg(method.label), QStringLiteral("us"),
         samples[0].median(), samples[1].median(), ResultTable::Goal::AtMost, 1.10);
     table.add(QStringLiteral("round trip %1, p99").arg(method.label), QStringLiteral("us"),

@@ -28,9 +28,12 @@ private:
         QVariantList args;
         QVariant reply;
         bool askCameraOnFloor;
+        // The daemon's settings file comes and goes in turns during the calls.
+        bool togglesSettings;
     };
 
     bool measure(const Method& method, ResultTable& table);
+    bool writeSettings(bool present) const;
 
     BenchSide& m_daemon;
     BenchSide& m_floor;

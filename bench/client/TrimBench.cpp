@@ -5,6 +5,7 @@
 #include "Samples.h"
 #include "TrimFloor.h"
 #include "common/FolderManager.h"
+#include "platform/Configuration.h"
 #include "platform/LogInterface.h"
 
 #include <QDir>
@@ -54,6 +55,8 @@ bool TrimBench::run(ResultTable& table)
     if (savedStderr < 0 || devNull < 0)
         return false;
     ::dup2(devNull, STDERR_FILENO);
+    // Only the count limit: no settings file of this machine has a say.
+    Configuration::setFilePath(m_scratchDir + QStringLiteral("/no-settings.ini"));
     LogInterface* previousLog = _logInterface;
     LogInterface log(QStringLiteral("/com/zandrel/quor/photomanager/logobj"));
     _logInterface = &log;

@@ -7,10 +7,12 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <ctime>
+#include <limits>
 #include <vector>
 
 namespace {
@@ -19,6 +21,28 @@ struct Entry {
     QByteArray name; // as stored on disk, for unlinkat and the log
     QString decodedName; // as QDir names it, for the tie order
     qint64 localMsecs; // modification time as local wall-clock milliseconds
+    qint64 size; // what the size limit counts
+    qint64 freed; // what removing it gives back to the file system
+};
+
+// The folder as the limits see it.
+struct Usage {
+    qint64 files;
+    qint64 bytes;
+    qint64 freeBytes;
+};
+
+// 0 for maxBytes or minFreeBytes: no limit.
+struct Limits {
+    qint64 maxFiles;
+    qint64 maxBytes;
+    qint64 minFreeBytes;
+
+    bool exceeded(const Usage& usage) const
+    {
+        return usage.files > maxFiles || (maxBytes > 0 && usage.bytes > maxBytes)
+            || usage.freeBytes < minFreeBytes;
+    }
 };
 
 // The modification time as QDir's time sort compares it: local wall-clock
@@ -68,7 +92,8 @@ std::vector<QByteArray> regularFileNames(int dirFd)
     return names;
 }
 
-// The files with their times, for those that are still regular files.
+// The files with their times and sizes, for those that are still regular
+// files. A file with other links frees nothing when it goes.
 std::vector<Entry> withTimes(int dirFd, const std::vector<QByteArray>& names)
 {
     std::vector<Entry> entries;
@@ -77,50 +102,84 @@ std::vector<Entry> withTimes(int dirFd, const std::vector<QByteArray>& names)
         struct stat st;
         if (::fstatat(dirFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0
             && S_ISREG(st.st_mode))
-            entries.push_back({name, QFile::decodeName(name), localWallClockMsecs(st)});
+            entries.push_back({name, QFile::decodeName(name), localWallClockMsecs(st), st.st_size,
+                st.st_nlink == 1 ? static_cast<qint64>(st.st_blocks) * 512 : 0});
     }
     return entries;
+}
+
+// Free space for unprivileged writers, looked up only when a limit asks for
+// it; a file system that cannot tell counts as having enough.
+qint64 freeBytes(int dirFd, qint64 minFreeBytes)
+{
+    struct statvfs fs;
+    if (minFreeBytes <= 0 || ::fstatvfs(dirFd, &fs) != 0)
+        return std::numeric_limits<qint64>::max() / 2;
+    return static_cast<qint64>(fs.f_bavail) * static_cast<qint64>(fs.f_frsize);
+}
+
+Usage usageOf(const std::vector<Entry>& files, qint64 freeBytes)
+{
+    Usage usage{static_cast<qint64>(files.size()), 0, freeBytes};
+    for (const Entry& file : files)
+        usage.bytes += file.size;
+    return usage;
+}
+
+// The limits that removals can meet: a free-space limit that even an empty
+// folder would leave unmet is dropped, so that no file goes for it in vain.
+Limits reachable(Limits limits, const std::vector<Entry>& files, qint64 freeBytes)
+{
+    for (const Entry& file : files)
+        freeBytes += file.freed;
+    if (freeBytes < limits.minFreeBytes)
+        limits.minFreeBytes = 0;
+    return limits;
 }
 
 } // namespace
 
 FolderManager::FolderManager(const char* path, int maxFiles)
     : m_photoDir(QString::fromLocal8Bit(path))
-    , m_maxFiles(maxFiles)
+    , m_settings(maxFiles)
 {
 }
 
 bool FolderManager::RemoveExceedingFiles() const
 {
+    m_settings.Refresh();
     const QByteArray path = QFile::encodeName(m_photoDir.path());
     const int dirFd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (dirFd < 0)
         return false;
 
-    // Times are read and sorted only when there is something to remove.
+    const Limits limits{m_settings.maxPhotos(), m_settings.maxBytes(), m_settings.minFreeBytes()};
+    // Sizes and times are read only when a limit may be exceeded.
     const std::vector<QByteArray> names = regularFileNames(dirFd);
-    qint64 excess = static_cast<qint64>(names.size()) - m_maxFiles;
-    if (excess > 0) {
+    Usage usage{static_cast<qint64>(names.size()), 0, freeBytes(dirFd, limits.minFreeBytes)};
+    if (limits.exceeded(usage) || limits.maxBytes > 0) {
         std::vector<Entry> files = withTimes(dirFd, names);
-        excess = static_cast<qint64>(files.size()) - m_maxFiles;
-        std::sort(files.begin(), files.end(), olderFirst);
+        usage = usageOf(files, usage.freeBytes);
+        const Limits goal = reachable(limits, files, usage.freeBytes);
+        if (goal.exceeded(usage))
+            std::sort(files.begin(), files.end(), olderFirst);
         for (const Entry& file : files) {
-            if (excess <= 0)
+            if (!goal.exceeded(usage))
                 break;
             // A file that cannot be removed is skipped; the next newer one goes instead.
             if (::unlinkat(dirFd, file.name.constData(), 0) != 0)
                 continue;
             PM_LOG(4, "[%s:%d] %s: remove exceeding file: %s", file.name.constData());
-            --excess;
+            usage = {usage.files - 1, usage.bytes - file.size, usage.freeBytes + file.freed};
         }
     }
     ::close(dirFd);
-    return excess <= 0;
-}
-
-int FolderManager::EntriesCount() const
-{
-    if (!m_photoDir.exists())
-        return -1;
-    return static_cast<int>(m_photoDir.count());
+    // The count limit is named by the callers' refusal line.
+    if (limits.maxBytes > 0 && usage.bytes > limits.maxBytes)
+        PM_LOG(
+            2, "[%s:%d] %s: photo folder over max_megabytes: %lld bytes in its files", usage.bytes);
+    if (usage.freeBytes < limits.minFreeBytes)
+        PM_LOG(2, "[%s:%d] %s: photo folder under min_free_megabytes: %lld bytes free",
+            usage.freeBytes);
+    return !limits.exceeded(usage);
 }

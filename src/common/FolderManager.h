@@ -1,8 +1,12 @@
 #pragma once
 
+#include "common/RetentionSettings.h"
+
 #include <QDir>
 
-// Keeps the photo folder within a number of files by deleting the oldest.
+// Keeps the photo folder within its limits by deleting the oldest files: a
+// number of files and, where the settings file sets them, the size of the
+// files together and the free space left on the folder's file system.
 //
 // The folder is read and trimmed through a descriptor opened without
 // following symbolic links, so nothing outside it is ever deleted: a folder
@@ -10,17 +14,17 @@
 // sub-folders and hidden files inside it are neither counted nor touched.
 class FolderManager {
 public:
+    // maxFiles is the count limit unless the settings file sets max_photos.
     FolderManager(const char* path, int maxFiles);
 
-    // Deletes the oldest regular files beyond the limit. True when the folder
-    // is within the limit afterwards; false when it is missing or could not
-    // be trimmed far enough.
+    // Deletes the oldest regular files until every limit holds. True when
+    // they hold afterwards; false when the folder is missing or could not be
+    // trimmed far enough. Free space that an empty folder would still lack
+    // is not sought at all: no file goes for it in vain.
     bool RemoveExceedingFiles() const;
-
-    // -1 when the folder does not exist, otherwise QDir::count().
-    int EntriesCount() const;
 
 private:
     QDir m_photoDir;
-    int m_maxFiles;
+    // Brought up to date before each trim; a cache of the settings file.
+    mutable RetentionSettings m_settings;
 };

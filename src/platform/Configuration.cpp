@@ -13,10 +13,14 @@ QString& configurationFilePath()
 }
 } // namespace
 
-Configuration::Configuration(const char* owner)
-    : m_owner(QString::fromLocal8Bit(owner))
-    , m_filePath(configurationFilePath())
+Configuration::Configuration(const char* /*owner*/)
+    : m_filePath(configurationFilePath())
 {
+}
+
+QString Configuration::filePath() const
+{
+    return m_filePath;
 }
 
 QString Configuration::defaultFilePath()

@@ -2,10 +2,14 @@
 
 #include <QString>
 
-// The platform's configuration reader. This stand-in reads an INI file,
-// afresh on every call, so that a changed setting takes effect at once.
+// The platform's configuration reader. This stand-in reads an INI file on
+// every call, so that a changed setting takes effect at once. QSettings
+// keeps each parsed file per process, and parses it again only when its size
+// or modification time (to the millisecond) has changed.
 class Configuration {
 public:
+    // The owner names the caller to the platform's component; this stand-in
+    // has no use for it.
     explicit Configuration(const char* owner);
 
     // True when the configuration file exists and is readable.
@@ -17,11 +21,13 @@ public:
     int ReadConfigValue(const QString& group, const QString& key, int defaultValue, bool* ok,
         bool logInvalid) const;
 
+    // The file read, for callers that watch it for changes.
+    QString filePath() const;
+
     static QString defaultFilePath();
     // Points every Configuration at another file; for tests only.
     static void setFilePath(const QString& path);
 
 private:
-    QString m_owner;
     QString m_filePath;
 };

@@ -1,107 +1,77 @@
-// Random photo folder contents for trimming: odd names, many equal times,
-// links, sub-folders and hidden files, any limit. Afterwards the folder must
-// hold what the limit allows, no removed file may be newer than a kept one,
-// and the file that links point at must still be there.
+// Random photo folder contents: odd names, many equal times, sparse sizes,
+// links, sub-folders, hidden files; any count limit and a size limit. Both
+// limits must hold afterwards, no file gone may be newer than one kept, the
+// last one removed must have been needed, and what links point at must stay.
 
 #include "common/FolderManager.h"
+#include "platform/Configuration.h"
 
-#include <QDir>
 #include <QTemporaryDir>
 
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
-#include <set>
 
-#define check(condition)                                                                           \
-    if (!(condition)) {                                                                            \
-        std::fprintf(stderr, "fuzz_foldermanager: %s\n", #condition);                              \
-        std::abort();                                                                              \
-    }
-
-// The visible regular files left, by their bytes (QDir cannot see names
-// that are not UTF-8).
-static std::set<QByteArray> regularFiles(const QByteArray& folder)
-{
-    std::set<QByteArray> names;
-    DIR* dir = ::opendir(folder.constData());
-    struct stat st;
-    while (const dirent* entry = ::readdir(dir)) {
-        if (entry->d_name[0] != '.' && ::lstat(folder + '/' + entry->d_name, &st) == 0
-            && S_ISREG(st.st_mode))
-            names.insert(entry->d_name);
-    }
-    ::closedir(dir);
-    return names;
-}
-
-static void emptyFolder(const QByteArray& folder)
-{
-    DIR* dir = ::opendir(folder.constData());
-    while (const dirent* entry = dir ? ::readdir(dir) : nullptr) {
-        const QByteArray path = folder + '/' + entry->d_name;
-        if (::unlink(path.constData()) != 0)
-            ::rmdir(path.constData()); // ".", ".." and sub-folders (always empty)
-    }
-    if (dir)
-        ::closedir(dir);
-}
+#define check(c)                                                                                   \
+    ((c) ? void() : (std::fprintf(stderr, "fuzz_foldermanager: %s\n", #c), std::abort()))
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static QTemporaryDir root;
-    const QString folder = root.path() + "/photo";
+    const QTemporaryDir root;
+    const QByteArray folder = QFile::encodeName(root.path()) + "/photo";
     const QByteArray target = QFile::encodeName(root.path()) + "/target";
-    QDir().mkpath(folder);
-    emptyFolder(QFile::encodeName(folder));
-    ::close(::open(target.constData(), O_CREAT | O_WRONLY, 0644));
-
+    check(::mkdir(folder, 0755) == 0 && ::close(::open(target, O_CREAT | O_WRONLY, 0644)) == 0);
     FuzzedDataProvider input(data, size);
     const int limit = input.ConsumeIntegralInRange(0, 7);
-    std::map<QByteArray, int> photos; // visible regular files and their times
+    const qint64 maxBytes = qint64(input.ConsumeIntegralInRange(0, 2)) << 20; // 0: no limit
+    QFile settings(root.path() + "/settings.ini");
+    Configuration::setFilePath(settings.fileName());
+    check(settings.open(QIODevice::WriteOnly)
+        && settings.write("[PHOTOMANAGER]\nmax_megabytes=" + QByteArray::number(maxBytes >> 20))
+        && settings.flush());
+
+    std::map<QByteArray, std::pair<int, qint64>> photos; // visible regular files: time, size
     while (input.remaining_bytes() > 0) {
         const int kind = input.ConsumeIntegralInRange(0, 7);
         const int mtime = 1700000000 + input.ConsumeIntegralInRange(0, 3); // many ties
-        QByteArray name = QByteArray::fromStdString(input.ConsumeRandomLengthString(40))
-                              .replace('/', '_')
-                              .replace('\0', '_');
-        const QByteArray path = QFile::encodeName(folder) + '/' + name;
-        struct stat st;
-        if (name.isEmpty() || name == "." || name == ".." || ::lstat(path.constData(), &st) == 0)
+        const qint64 length = input.ConsumeIntegralInRange(0, 3) << 18;
+        QByteArray name = QByteArray::fromStdString(input.ConsumeRandomLengthString(40));
+        name.replace('/', '_').replace('\0', '_');
+        const QByteArray path = folder + '/' + name;
+        if (name.isEmpty() || name == "." || name == ".." || ::access(path, F_OK) == 0)
             continue;
-        if (kind == 0) {
-            check(::symlink(target.constData(), path.constData()) == 0);
-        } else if (kind == 1) {
-            check(::mkdir(path.constData(), 0755) == 0);
-        } else {
-            const int fd = ::open(path.constData(), O_CREAT | O_EXCL | O_WRONLY, 0644);
-            const struct timespec times[2] = {{mtime, 0}, {mtime, 0}};
-            check(fd >= 0 && ::futimens(fd, times) == 0 && ::close(fd) == 0);
-            if (name.at(0) != '.')
-                photos[name] = mtime;
-        }
+        const int fd = kind < 2 ? -1 : ::open(path, O_CREAT | O_EXCL | O_WRONLY, 0644);
+        const struct timespec times[2] = {{mtime, 0}, {mtime, 0}};
+        check(kind == 0 ? ::symlink(target, path) == 0
+                : kind == 1
+                ? ::mkdir(path, 0755) == 0
+                : ::ftruncate(fd, length) == 0 && ::futimens(fd, times) == 0 && ::close(fd) == 0);
+        if (kind >= 2 && name.at(0) != '.')
+            photos[name] = {mtime, length};
     }
 
-    check(FolderManager(QFile::encodeName(folder).constData(), limit).RemoveExceedingFiles());
-    const std::set<QByteArray> kept = regularFiles(QFile::encodeName(folder));
-    check(kept.size() == std::min(photos.size(), static_cast<size_t>(limit)));
-    int newestGone = 0;
-    int oldestKept = INT_MAX;
-    for (const auto& [name, mtime] : photos) {
-        if (kept.count(name))
-            oldestKept = std::min(oldestKept, mtime);
-        else
-            newestGone = std::max(newestGone, mtime);
+    check(FolderManager(folder.constData(), limit).RemoveExceedingFiles());
+    qint64 kept = 0, keptBytes = 0, newestGone = 0, oldestKept = 2000000000;
+    for (const auto& [name, photo] : photos) {
+        const bool stays = ::access(folder + '/' + name, F_OK) == 0;
+        kept += stays;
+        keptBytes += stays ? photo.second : 0;
+        oldestKept = stays ? std::min<qint64>(oldestKept, photo.first) : oldestKept;
+        newestGone = stays ? newestGone : std::max<qint64>(newestGone, photo.first);
     }
-    check(newestGone <= oldestKept);
-    check(QFile::exists(QFile::decodeName(target)));
+    check(kept <= limit && (maxBytes == 0 || keptBytes <= maxBytes) && newestGone <= oldestKept);
+    // The last one removed is among the newest gone, and a limit needed it gone.
+    bool needed = newestGone == 0;
+    for (const auto& [name, photo] : photos)
+        needed = needed
+            || (photo.first == newestGone && ::access(folder + '/' + name, F_OK) != 0
+                && (kept == limit || (maxBytes > 0 && keptBytes + photo.second > maxBytes)));
+    check(needed && QFile::exists(QFile::decodeName(target)));
     return 0;
 }
