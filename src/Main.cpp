@@ -6,6 +6,17 @@
 
 #include <QCoreApplication>
 
+namespace {
+// Time-outs in milliseconds, shortened by tests through the environment; the
+// variable is read only when it is set.
+int timeoutFromEnvironment(const char* name, int defaultMs)
+{
+    bool ok = false;
+    const int value = qEnvironmentVariableIntValue(name, &ok);
+    return ok && value > 0 ? value : defaultMs;
+}
+} // namespace
+
 int main(int argc, char** argv)
 {
     int exitStatus = -1;
@@ -17,12 +28,16 @@ int main(int argc, char** argv)
             PhotoManagerCtrl controller("/com/zandrel/quor/photomanager/photoobj");
             // Ends the loop when the bus goes away (a supervisor restarts us).
             BusWatcher busWatcher;
+            const int siblingTimeoutMs
+                = timeoutFromEnvironment("PHOTOMANAGER_SIBLING_TIMEOUT_MS", 5000);
+            controller.setCaptureTimeout(
+                timeoutFromEnvironment("PHOTOMANAGER_CAPTURE_TIMEOUT_MS", 120000));
             PM_LOG(4, "[%s:%d] %s: Starting Photo Manager X...");
             if (controller.Initialize("com.zandrel.quor.photomanager",
                     "/com/zandrel/quor/photomanager/photoobj", "com.zandrel.quor.cameramanager",
-                    "/com/zandrel/quor/cameramanager/cameraobj", 5000,
+                    "/com/zandrel/quor/cameramanager/cameraobj", siblingTimeoutMs,
                     "com.zandrel.quor.rgbfeaturemanager",
-                    "/com/zandrel/quor/rgbfeaturemanager/rgbmanagerobj", 5000,
+                    "/com/zandrel/quor/rgbfeaturemanager/rgbmanagerobj", siblingTimeoutMs,
                     "/opt/quor/data/photo")
                 && busWatcher.Watch()) {
                 exitStatus = QCoreApplication::exec();

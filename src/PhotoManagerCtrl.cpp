@@ -43,6 +43,8 @@ PhotoManagerCtrl::PhotoManagerCtrl(const char* objectPath)
     , m_stateMachineStopping(false)
     , m_cameraAvailable(false)
     , m_lastImageCounter(0)
+    , m_cameraKnown(false)
+    , m_cameraActive(false)
 {
     connect(&m_photoStreamTimer, SIGNAL(timeout()), this, SLOT(TakePhotoForStream()));
     connect(&m_capturePhotoTimer, SIGNAL(timeout()), this, SLOT(TakePhotoTimeout()));
@@ -127,12 +129,34 @@ void PhotoManagerCtrl::BuildStateMachine()
 
 // The machine takes ownership of posted events, but drops (and leaks) those
 // posted while it does not run; those are deleted here instead.
-void PhotoManagerCtrl::postToStateMachine(QEvent* event)
+void PhotoManagerCtrl::postToStateMachine(QEvent* event, QStateMachine::EventPriority priority)
 {
-    if ((m_stateMachine.isRunning() || m_stateMachineStarting) && !m_stateMachineStopping)
-        m_stateMachine.postEvent(event);
+    if (machineAccepting())
+        m_stateMachine.postEvent(event, priority);
     else
         delete event;
+}
+
+bool PhotoManagerCtrl::machineAccepting() const
+{
+    return (m_stateMachine.isRunning() || m_stateMachineStarting) && !m_stateMachineStopping;
+}
+
+// Every start enters OffState, which asks the camera manager anew.
+void PhotoManagerCtrl::startStateMachine()
+{
+    m_cameraKnown = false;
+    m_stateMachineStarting = true;
+    m_stateMachine.start();
+}
+
+// The hub answers requests from what it is told here.
+void PhotoManagerCtrl::publishState()
+{
+    m_dbusInterface->SetCameraManagerPresent(machineAccepting());
+    m_dbusInterface->SetCapturing(!m_capturePath.isEmpty());
+    m_dbusInterface->SetStreamInterval(
+        m_photoStreamTimer.isActive() ? m_photoStreamTimer.interval() / 1000 : 0);
 }
 
 void PhotoManagerCtrl::PhotoCommand(DBusInterface::PhotoCommand cmd, const QVariantList& args)
@@ -148,7 +172,9 @@ void PhotoManagerCtrl::PhotoCommand(DBusInterface::PhotoCommand cmd, const QVari
         }
         break;
     case DBusInterface::PhotoCommand_TakePhoto:
-        postToStateMachine(new CapturePhotoEvent());
+        // The hub has refused it when the machine is stopped or busy.
+        if (machineAccepting() && m_capturePath.isEmpty())
+            beginCapture();
         break;
     case DBusInterface::PhotoCommand_TakePhotoStream:
         startPhotoStream(args);
@@ -180,6 +206,7 @@ void PhotoManagerCtrl::startPhotoStream(const QVariantList& args)
     }
     PM_LOG(9, "[%s:%d] %s: Start photo stream at %ds", intervalS);
     m_photoStreamTimer.start(intervalS * 1000);
+    publishState();
 }
 
 void PhotoManagerCtrl::stopPhotoStream()
@@ -189,6 +216,7 @@ void PhotoManagerCtrl::stopPhotoStream()
     m_dbusInterface->EmitEvent(
         DBusInterface::PhotoEvent_PhotoStreamStopped, QVariantList{m_imagesNum});
     m_imagesNum = 0;
+    publishState();
 }
 
 void PhotoManagerCtrl::CameraEvent(DBusInterface::CameraEvent evt, const QVariantList& args)
@@ -204,15 +232,45 @@ void PhotoManagerCtrl::CameraEvent(DBusInterface::CameraEvent evt, const QVarian
     }
 }
 
+// The path is chosen when the capture is accepted, so that every accepted
+// capture has its one PhotoTaken, whenever and however it ends.
+void PhotoManagerCtrl::beginCapture()
+{
+    m_capturePath = newImagePath();
+    publishState();
+    postToStateMachine(new CapturePhotoEvent());
+}
+
+// Publishes the outcome of the capture under way and ends it.
+void PhotoManagerCtrl::endCapture(int status)
+{
+    const QString path = m_capturePath;
+    m_capturePath.clear();
+    if (status == DBusInterface::PhotoStatus_Ok && m_photoStreamTimer.isActive())
+        ++m_imagesNum;
+    m_dbusInterface->EmitEvent(DBusInterface::PhotoEvent_PhotoTaken, QVariantList{status, path});
+    publishState();
+    postToStateMachine(new CapturePhotoDoneEvent());
+}
+
 void PhotoManagerCtrl::captureDone(const QVariantList& args)
 {
-    if (args.size() == 2 && args.at(0).toInt() == 0) {
-        if (m_photoStreamTimer.isActive())
-            ++m_imagesNum;
-        m_dbusInterface->EmitEvent(DBusInterface::PhotoEvent_PhotoTaken, args);
+    if (args.size() != 2)
+        return;
+    const int status = args.at(0).toInt();
+    const QString path = args.at(1).toString();
+    // Another client's photo, a forged report, or one that comes after its
+    // capture has ended: none of them is this daemon's to relay.
+    if (m_capturePath.isEmpty() || path != m_capturePath) {
+        PM_LOG(4, "[%s:%d] %s: CaptureDone(%d) for %s ignored: not the capture under way", status,
+            path.toLocal8Bit().constData());
+        return;
     }
-    // A failed or malformed report still ends the capture.
-    postToStateMachine(new CapturePhotoDoneEvent());
+    if (status != DBusInterface::PhotoStatus_Ok)
+        PM_LOG(2, "[%s:%d] %s: Capture of %s failed in the camera manager: %d",
+            path.toLocal8Bit().constData(), status);
+    // Its codes are negative; anything else is no code of its.
+    endCapture(status > 0 ? int(DBusInterface::PhotoStatus_CameraError) : status);
 }
 
 void PhotoManagerCtrl::serviceAvailable(const QVariantList& args)
@@ -224,17 +282,25 @@ void PhotoManagerCtrl::serviceAvailable(const QVariantList& args)
     if (m_cameraAvailable) {
         PM_LOG(9, "[%s:%d] %s: Start photo SM");
         // A machine still stopping is started again once it has stopped.
-        if (!running && !m_stateMachineStopping) {
-            m_stateMachineStarting = true;
-            m_stateMachine.start();
-        }
+        if (!running && !m_stateMachineStopping)
+            startStateMachine();
     } else {
         PM_LOG(9, "[%s:%d] %s: Stop photo SM");
         if (running && !m_stateMachineStopping) {
             m_stateMachineStopping = true;
             m_stateMachine.stop();
         }
+        // The stop runs no exit action: the capture ends here, and the next
+        // start asks the camera manager anew.
+        m_cameraKnown = false;
+        if (!m_capturePath.isEmpty()) {
+            PM_LOG(2, "[%s:%d] %s: Capture of %s ended: camera manager left the bus",
+                m_capturePath.toLocal8Bit().constData());
+            m_capturePhotoTimer.stop();
+            endCapture(DBusInterface::PhotoStatus_CameraError);
+        }
     }
+    publishState();
 }
 
 // A stop takes effect from the event loop, after the caller has returned; the
@@ -243,26 +309,33 @@ void PhotoManagerCtrl::StateMachineStopped()
 {
     m_stateMachineStopping = false;
     m_stateMachineStarting = false;
-    if (m_cameraAvailable) {
-        m_stateMachineStarting = true;
-        m_stateMachine.start();
-    }
+    if (m_cameraAvailable)
+        startStateMachine();
+    publishState();
 }
 
 void PhotoManagerCtrl::TakePhotoForStream()
 {
     PM_LOG(9, "[%s:%d] %s: Capture photo timeout");
+    // One capture at a time; while the camera manager is away the stream
+    // waits for it.
+    if (!machineAccepting() || !m_capturePath.isEmpty())
+        return;
     // Stream photos keep the folder within its limit like a client's TakePhoto.
     if (!m_dbusInterface->KeepPhotoFolderWithinLimit()) {
         PM_LOG(2, "[%s:%d] %s: TakePhotoForStream: max photos reached, no more photo please");
         return;
     }
-    postToStateMachine(new CapturePhotoEvent());
+    beginCapture();
 }
 
 void PhotoManagerCtrl::TakePhotoTimeout()
 {
-    postToStateMachine(new CapturePhotoDoneEvent());
+    if (m_capturePath.isEmpty())
+        return;
+    PM_LOG(2, "[%s:%d] %s: Capture of %s ended: no CaptureDone within %d ms",
+        m_capturePath.toLocal8Bit().constData(), m_capturePhotoTimer.interval());
+    endCapture(DBusInterface::PhotoStatus_CameraError);
 }
 
 void PhotoManagerCtrl::StartCapturePhotoTimer()
@@ -279,11 +352,26 @@ void PhotoManagerCtrl::StopCapturePhotoTimer()
 
 void PhotoManagerCtrl::SetCameraActive(bool active)
 {
+    // Already so as the camera manager last said: no switch, no signal.
+    if (m_cameraKnown && m_cameraActive == active)
+        return;
     const QVariantList request{active};
     const QVariantList reply
         = m_dbusInterface->CameraCallSynch(DBusInterface::CameraCommand_VideoSetActive, request);
-    if (reply.size() == 1 && reply.at(0).toInt() == 0)
+    if (reply.size() == 1 && reply.at(0).toInt() == 0) {
+        m_cameraKnown = true;
+        m_cameraActive = active;
         m_dbusInterface->EmitEvent(DBusInterface::PhotoEvent_CameraEnabled, request);
+        return;
+    }
+    // Refused or failed: the camera stays as it was. The machine, which has
+    // moved on, is taken back ahead of any other request, without a call, so
+    // that the next request does switch the camera. A capture, which
+    // discards the event, returns to the state it interrupted by itself.
+    if (m_cameraKnown)
+        postToStateMachine(m_cameraActive ? static_cast<QEvent*>(new EnableCameraEvent())
+                                          : new DisableCameraEvent(),
+            QStateMachine::HighPriority);
 }
 
 void PhotoManagerCtrl::EnableCamera()
@@ -315,9 +403,16 @@ void PhotoManagerCtrl::CapturePhoto()
             PM_LOG(1, "[%s:%d] %s: Cannot disable RGB");
     }
 
-    // The outcome arrives as CaptureDone, or the capture guard ends the capture.
-    m_dbusInterface->CameraCallSynch(
-        DBusInterface::CameraCommand_CaptureSingle, QVariantList{newImagePath()});
+    // Entered without a request (an event posted from elsewhere): a capture
+    // of its own all the same.
+    if (m_capturePath.isEmpty()) {
+        m_capturePath = newImagePath();
+        publishState();
+    }
+    // On success the outcome arrives as CaptureDone, or the guard ends the
+    // capture; a refusal or failure ends it once the RGB feature is back.
+    const QVariantList capture = m_dbusInterface->CameraCallSynch(
+        DBusInterface::CameraCommand_CaptureSingle, QVariantList{m_capturePath});
 
     if (!leaveRgbAlone) {
         const QVariantList reply = m_dbusInterface->RGBManagerCallSynch(
@@ -325,6 +420,23 @@ void PhotoManagerCtrl::CapturePhoto()
         if (reply.isEmpty() || reply.at(0).toInt() != 0)
             PM_LOG(1, "[%s:%d] %s: Cannot enable RGB");
     }
+    captureRequested(capture);
+}
+
+void PhotoManagerCtrl::captureRequested(const QVariantList& reply)
+{
+    const QByteArray path = m_capturePath.toLocal8Bit();
+    if (reply.size() != 1) {
+        PM_LOG(2, "[%s:%d] %s: Capture of %s failed: CaptureSingle call failed", path.constData());
+        endCapture(DBusInterface::PhotoStatus_CameraError);
+        return;
+    }
+    const int status = reply.at(0).toInt();
+    if (status == DBusInterface::PhotoStatus_Ok)
+        return;
+    PM_LOG(
+        2, "[%s:%d] %s: Capture of %s refused by the camera manager: %d", path.constData(), status);
+    endCapture(status < 0 ? status : int(DBusInterface::PhotoStatus_CameraError));
 }
 
 // A photo named after the current second, with a counter when more photos

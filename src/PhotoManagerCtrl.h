@@ -52,9 +52,16 @@ private:
     bool isCameraEnabledByUser();
     bool isQuorPowerSupplied();
 
-    void postToStateMachine(QEvent* event);
+    void postToStateMachine(
+        QEvent* event, QStateMachine::EventPriority priority = QStateMachine::NormalPriority);
+    bool machineAccepting() const;
+    void startStateMachine();
+    void publishState();
     void startPhotoStream(const QVariantList& args);
     void stopPhotoStream();
+    void beginCapture();
+    void endCapture(int status);
+    void captureRequested(const QVariantList& reply);
     void captureDone(const QVariantList& args);
     void serviceAvailable(const QVariantList& args);
     QString newImagePath();
@@ -74,4 +81,11 @@ private:
     bool m_cameraAvailable; // as the last availability report said
     QString m_lastImageStamp; // time stamp and counter of the last name issued
     int m_lastImageCounter;
+    // The photo of the capture under way, from its request until its
+    // PhotoTaken; empty when none is.
+    QString m_capturePath;
+    // The camera's video as the camera manager last confirmed it; unknown
+    // until its first answer after each start of the machine.
+    bool m_cameraKnown;
+    bool m_cameraActive;
 };

@@ -3,11 +3,11 @@
 #include "PrivateBus.h"
 #include "SiblingMocks.h"
 
+#include <QDBusConnectionInterface>
 #include <QDBusPendingCall>
 #include <QtTest>
 
 #include <algorithm>
-#include <climits>
 #include <csignal>
 
 namespace {
@@ -27,21 +27,22 @@ class TestDaemon : public QObject {
     SiblingMocks m_mocks;
     DaemonProcess* m_daemon = nullptr;
 
-    void startDaemon(bool waitForMachine = true, int timeoutMs = 20000)
+    void startDaemon(bool waitForMachine = true, int timeoutMs = 20000, QStringList env = {})
     {
         QVERIFY(m_mocks.captureWrites(m_daemon->dataDir()));
-        QVERIFY(m_daemon->start());
+        QVERIFY(m_daemon->start(env));
         QVERIFY(m_daemon->waitForService(timeoutMs));
         if (waitForMachine)
             QVERIFY(m_daemon->waitForLine("statemachine available", 1, timeoutMs));
     }
-    // Every method answers; photo requests with the status the folder allows.
-    void checkServing(int photoStatus = 0)
+    // Every method answers: a switch as the camera manager's presence allows,
+    // a stream of interval 0 as the folder allows (-59) or else -22.
+    void checkServing(int streamStatus = -22, int enableStatus = 0)
     {
         PhotoClient client("serving");
         QCOMPARE(client.call("IsEnabledCamera").type(), QDBusMessage::ReplyMessage);
-        QCOMPARE(client.callStatus("EnableCamera", {false}), 0);
-        QCOMPARE(client.callStatus("TakePhotoStream", {0}), photoStatus);
+        QCOMPARE(client.callStatus("EnableCamera", {false}), enableStatus);
+        QCOMPARE(client.callStatus("TakePhotoStream", {0}), streamStatus);
         QCOMPARE(client.callStatus("StopPhotoStream"), 0);
     }
     // A photo goes through end to end and its file is there.
@@ -104,21 +105,30 @@ private slots:
     }
 
     // SIGTERM and SIGINT, alone or two at once, end a running daemon once
-    // with status 0 after it has served calls.
+    // with status 0 after it has served calls, also while it waits in a call
+    // that outlives its time-out (once the call has returned).
     void signalsEndTheDaemon_data()
     {
         QTest::addColumn<QList<int>>("sent");
-        QTest::newRow("SIGTERM") << QList<int>{SIGTERM};
-        QTest::newRow("SIGINT") << QList<int>{SIGINT};
-        QTest::newRow("two at once") << QList<int>{SIGTERM, SIGINT};
+        QTest::addColumn<bool>("blocked");
+        QTest::newRow("SIGTERM") << QList<int>{SIGTERM} << false;
+        QTest::newRow("SIGINT") << QList<int>{SIGINT} << false;
+        QTest::newRow("two at once") << QList<int>{SIGTERM, SIGINT} << false;
+        QTest::newRow("in a blocking call") << QList<int>{SIGTERM} << true;
     }
     void signalsEndTheDaemon()
     {
         QFETCH(QList<int>, sent);
-        startDaemon(false);
+        QFETCH(bool, blocked);
+        startDaemon(true, 20000, {"PHOTOMANAGER_SIBLING_TIMEOUT_MS=500"});
+        QVERIFY(m_mocks.camera.addMethod(
+            "VideoSetActive", "b", "i", "__import__('time').sleep(2); ret = 0"));
         PhotoClient client;
         QCOMPARE(client.callStatus("StopPhotoStream"), 0);
         QVERIFY(client.waitForSignal("PhotoStreamStopped(0)"));
+        if (blocked)
+            client.call("EnableCamera", {true});
+        QVERIFY(!blocked || m_daemon->waitForLine("Enable camera"));
         for (int signal : sent)
             QVERIFY(m_daemon->sendSignal(signal));
         QVERIFY(m_daemon->waitForExit());
@@ -127,35 +137,149 @@ private slots:
         QCOMPARE(m_daemon->countLines("Succesfully terminated"), 1);
     }
 
-    // One photo from a folder of 100 files: the camera goes on for it and off
-    // again, PhotoTaken names the file written, the folder holds 101; then a
-    // one-second stream delivers photos and its stop reports how many.
-    void photoAndStreamEndToEnd()
+    // One photo from a folder of 100 files: PhotoTaken names the file
+    // written, and the folder holds 101.
+    void photoFromFullFolder()
     {
         for (int i = 0; i < 100; ++i)
-            QVERIFY(QFile(
-                m_daemon->photoDir() + QStringLiteral("/old_%1.jpg").arg(i, 3, 10, QChar('0')))
+            QVERIFY(QFile(m_daemon->photoDir() + QStringLiteral("/old_%1.jpg").arg(i))
                         .open(QIODevice::WriteOnly));
         startDaemon();
-        PhotoClient client;
-        QCOMPARE(client.callStatus("TakePhoto"), 0);
-        QVERIFY(client.waitForSignal("CameraEnabled(false)"));
-        QCOMPARE(client.received.size(), 3);
-        QCOMPARE(client.received.at(0), "CameraEnabled(true)");
-        QVERIFY2(client.received.at(1).startsWith("PhotoTaken(0,/opt/quor/data/photo/image_"),
-            qPrintable(client.received.at(1)));
-        const QString name = client.received.at(1).section('/', -1).chopped(1);
-        QVERIFY(QFile::exists(m_daemon->photoDir() + '/' + name));
+        checkPhotoWorks();
         QCOMPARE(QDir(m_daemon->photoDir()).entryList(QDir::Files).size(), 101);
+    }
 
-        client.received.clear();
-        QCOMPARE(client.callStatus("TakePhotoStream", {1}), 0);
-        QVERIFY(m_daemon->waitForLine("Emit Photo Event 1", 3, 15000));
+    // Requests are answered truthfully: each answered 0 has exactly one
+    // outcome, each the daemon cannot carry out is refused with its reason.
+    // Script: take, enable, disable, streamN, stop (calls; their answers are
+    // listed); sent (a new capture request reached the camera manager),
+    // doneS (sent, then CaptureDone(S) for it), forge (CaptureDone(0,
+    // /etc/shadow)), taken (the next PhotoTaken), gone and back (the camera
+    // manager leaves the bus and returns), fix (VideoSetActive behaves
+    // again), ! (the row's faults from here rather than from the start).
+    // Signals: on, off, status:path (P: a path the camera manager was asked
+    // for), stopped(N). Camera calls: 1 and 0 VideoSetActive, C CaptureSingle.
+    void truthfulAnswers_data()
+    {
+        QTest::addColumn<QString>("faults"); // Method=code, timeout=ms, guard=ms, by |
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("answers");
+        QTest::addColumn<QString>("expected"); // signals
+        QTest::addColumn<QString>("calls");
+        QTest::addColumn<QString>("line"); // a log line matches it
+        // clang-format off
+        QTest::newRow("capture refused") << "CaptureSingle=ret = -7" << "take taken take taken" << "0 0" << "on -7:P off on -7:P off" << "1C01C0" << "<4>.*refused by the camera manager: -7";
+        QTest::newRow("capture answered 3") << "CaptureSingle=ret = 3" << "take taken" << "0" << "on -51:P off" << "1C0" << "<4>.*refused by the camera manager: 3";
+        QTest::newRow("capture call fails") << "CaptureSingle=" + kError << "take taken take taken" << "0 0" << "on -51:P off on -51:P off" << "1C01C0" << "<4>.*CaptureSingle call failed";
+        QTest::newRow("capture call times out") << "timeout=1000|CaptureSingle=__import__('time').sleep(2.5); ret = 0" << "enable take taken" << "0 0" << "on -51:P" << "1C" << "<4>.*CaptureSingle call failed";
+        QTest::newRow("guard expires") << "guard=300" << "take taken" << "0" << "on -51:P off" << "1C0" << "<4>.*no CaptureDone within 300 ms";
+        QTest::newRow("late CaptureDone") << "CaptureSingle=ret = -7" << "take taken done0" << "0" << "on -7:P off" << "1C0" << "<5>.*CaptureDone\\(0\\) for /opt/quor/data/photo/image_.* ignored";
+        QTest::newRow("negative CaptureDone") << "" << "take done-5" << "0" << "on -5:P off" << "1C0" << "<4>.*failed in the camera manager: -5";
+        QTest::newRow("foreign CaptureDone") << "" << "take forge done0" << "0" << "on 0:P off" << "1C0" << "<5>.*CaptureDone\\(0\\) for /etc/shadow ignored";
+        QTest::newRow("busy") << "" << "take take disable done0" << "0 -50 -50" << "on 0:P off" << "1C0" << "";
+        QTest::newRow("absent, stream waits") << "" << "gone take enable stream1 back done-5 done0 stop" << "-51 -51 0 0" << "off on -5:P off on 0:P off stopped(1)" << "01C01C0" << "<4>.*TakePhoto: camera manager not on the bus";
+        QTest::newRow("leaves mid-capture") << "" << "take sent gone back take done0" << "0 0" << "on -51:P off on 0:P off" << "1C01C0" << "<4>.*ended: camera manager left the bus";
+        QTest::newRow("stream requests") << "" << "stream0 stream2147484 stream2147483 stream1 stop" << "-22 -22 0 -50 0" << "stopped(0)" << "" << "<4>.*already active at 2147483s";
+        QTest::newRow("switch on refused") << "VideoSetActive=ret = 3" << "enable fix enable" << "0 0" << "on" << "11" << "";
+        QTest::newRow("switch off refused") << "VideoSetActive=ret = 3" << "enable ! disable fix disable" << "0 0 0" << "on off" << "100" << "";
+        QTest::newRow("switch refused for a photo") << "VideoSetActive=ret = 3" << "take done0" << "0" << "0:P" << "1C" << "";
+        // clang-format on
+    }
+    void truthfulAnswers()
+    {
+        QFETCH(QString, faults);
+        QFETCH(QString, script);
+        QFETCH(QString, expected);
+        QFETCH(QString, line);
+        QStringList env, methods;
+        for (const QString& fault : faults.split('|', Qt::SkipEmptyParts))
+            (fault.contains(QRegularExpression("^(timeout|guard)=")) ? env : methods) << fault;
+        startDaemon(true, 20000,
+            env.replaceInStrings("timeout=", "PHOTOMANAGER_SIBLING_TIMEOUT_MS=")
+                .replaceInStrings("guard=", "PHOTOMANAGER_CAPTURE_TIMEOUT_MS="));
+        MockPeer& camera = m_mocks.camera;
+        const QString owner
+            = QDBusConnection::sessionBus().interface()->serviceOwner(camera.service);
+        const QString name = "('" + camera.service + "')";
+        QVERIFY(camera.addMethod("CaptureSingle", "s", "i", "ret = 0") && camera.clearCalls()
+            && camera.addMethod("Leave", "", "", "self.connection.release_name" + name)
+            && camera.addMethod("Back", "", "", "self.connection.request_name" + name));
+        const auto applyFaults = [&] {
+            for (const QString& m : methods)
+                QVERIFY(camera.addMethod(m.section('=', 0, 0), m.startsWith("Capture") ? "s" : "b",
+                    "i", m.section('=', 1)));
+        };
+        if (!script.contains('!'))
+            applyFaults();
+        PhotoClient client;
+        const auto captures = [&] {
+            QStringList paths;
+            for (const MockPeer::Call& call : camera.calls("CaptureSingle"))
+                paths << call.args.value(0).toString();
+            return paths;
+        };
+        const QMap<QString, QString> methodOf{{"take", "TakePhoto"}, {"enable", "EnableCamera"},
+            {"disable", "EnableCamera"}, {"stop", "StopPhotoStream"},
+            {"stream", "TakePhotoStream"}};
+        QStringList answers;
+        int seen = 0, taken = 0; // capture requests seen, PhotoTaken awaited
+        for (const QString& word : script.split(' ')) {
+            const QString action = word.section(QRegularExpression("[-0-9]"), 0, 0);
+            const int number = word.mid(action.size()).toInt();
+            if (methodOf.contains(action))
+                answers << QString::number(client.callStatus(methodOf[action],
+                    action == "stream"                         ? QVariantList{number}
+                        : action == "take" || action == "stop" ? QVariantList{}
+                                                               : QVariantList{action == "enable"}));
+            if (action == "done" || action == "sent") {
+                QVERIFY(QTest::qWaitFor([&] { return captures().size() > seen; }));
+                seen = captures().size();
+            }
+            if (action == "done" || action == "forge")
+                QVERIFY(camera.emitSignal("CaptureDone", "is",
+                    {number, action == "forge" ? "/etc/shadow" : captures().last()}));
+            if (action == "taken" && ++taken)
+                QVERIFY(QTest::qWaitFor(
+                    [&] { return client.received.filter("PhotoTaken").size() >= taken; }, 20000));
+            if (action == "gone" || action == "back") // the name, given up and taken back
+                QVERIFY(QDBusConnection::sessionBus()
+                            .call(QDBusMessage::createMethodCall(owner, camera.path,
+                                camera.interface, action == "gone" ? "Leave" : "Back"))
+                            .type()
+                    == QDBusMessage::ReplyMessage);
+            QVERIFY(action != "gone" || m_daemon->waitForLine("Stop photo SM"));
+            QVERIFY(action != "back" || m_daemon->waitForLine("statemachine available", 2));
+            QVERIFY(action != "fix"
+                || camera.addMethod("VideoSetActive", "b", "i", "self.active = args[0]; ret = 0"));
+            if (action == "!")
+                applyFaults();
+        }
+        // What the daemon still had to do is done before it answers this.
+        QVERIFY(
+            QTest::qWaitFor([&] { return client.received.size() > expected.count(' '); }, 20000));
+        const int before = client.received.size();
         QCOMPARE(client.callStatus("StopPhotoStream"), 0);
-        QVERIFY(client.waitForSignal("PhotoStreamStopped"));
-        const int taken = client.received.filter("PhotoTaken(0,").size();
-        QVERIFY(taken >= 2);
-        QVERIFY(client.received.contains(QStringLiteral("PhotoStreamStopped(%1)").arg(taken)));
+        QVERIFY(QTest::qWaitFor([&] { return client.received.size() > before; }, 20000));
+        QStringList shown;
+        for (QString signal : client.received.mid(0, before)) {
+            const QString path = signal.section(',', 1).chopped(1);
+            if (!path.isEmpty())
+                signal = signal.section(',', 0, 0) + ':' + (captures().contains(path) ? "P" : path);
+            shown << signal.replace("PhotoTaken(", "")
+                         .replace("CameraEnabled(true)", "on")
+                         .replace("CameraEnabled(false)", "off")
+                         .replace("PhotoStreamStopped", "stopped");
+        }
+        QString called;
+        for (const MockPeer::Call& call : camera.calls())
+            called += call.method == "CaptureSingle" ? "C"
+                : call.method == "VideoSetActive"    ? QString::number(call.args.value(0).toInt())
+                                                     : "";
+        QTEST(answers.join(' '), "answers");
+        QCOMPARE(shown.join(' '), expected);
+        QTEST(called, "calls");
+        QVERIFY2(line.isEmpty() || !m_daemon->logLines().filter(QRegularExpression(line)).isEmpty(),
+            qPrintable(line));
     }
 
     // The photo end to end with the daemon under valgrind's memcheck (run by
@@ -190,45 +314,11 @@ private slots:
         QVERIFY(m_mocks.camera.addMethod("VideoGetActive", QString(), "sb", code));
         startDaemon(false);
         QVERIFY(m_daemon->waitForLine("Check for Service", 2));
-        checkServing();
+        checkServing(-22, -51);
         QCOMPARE(m_daemon->countLines("Start photo SM"), 0);
         QVERIFY(m_mocks.reset() && m_mocks.captureWrites(m_daemon->dataDir()));
         QVERIFY(m_daemon->waitForLine("statemachine available"));
         checkPhotoWorks();
-    }
-
-    // A camera manager that fails the capture request, then dies in a call:
-    // the daemon keeps serving, sends no PhotoTaken for the failed photo,
-    // and once the camera manager is back photos work.
-    void cameraManagerFailsAndCrashes()
-    {
-        startDaemon();
-        PhotoClient client;
-        QVERIFY(m_mocks.camera.addMethod("CaptureSingle", "s", "i", kError));
-        QCOMPARE(client.callStatus("TakePhoto"), 0);
-        QVERIFY(m_daemon->waitForLine("Camera Call Synch 1"));
-        QVERIFY(m_mocks.camera.addMethod("VideoGetActive", QString(), "ib", kCrash));
-        QCOMPARE(client.call("IsEnabledCamera").arguments(), QVariantList{false});
-        QVERIFY(m_daemon->waitForLine("UNREGISTERED"));
-        checkServing();
-        QVERIFY(m_mocks.reset() && m_mocks.captureWrites(m_daemon->dataDir()));
-        QVERIFY(m_daemon->waitForLine("statemachine available", 2));
-        checkPhotoWorks();
-        QVERIFY(client.waitForSignal("PhotoTaken"));
-        QCOMPARE(client.received.filter("PhotoTaken").size(), 1);
-    }
-
-    // 200 CaptureDone for paths never asked for touch nothing in the folder.
-    void captureDoneFlood()
-    {
-        QVERIFY(QFile(m_daemon->photoDir() + "/kept.jpg").open(QIODevice::WriteOnly));
-        startDaemon();
-        for (int i = 0; i < 200; ++i)
-            QVERIFY(m_mocks.camera.emitSignal(
-                "CaptureDone", "is", {i % 2 ? -i : 0, QStringLiteral("/elsewhere/%1.jpg").arg(i)}));
-        QVERIFY(m_daemon->waitForLine("Camera Event: 0", 200));
-        checkPhotoWorks();
-        QCOMPARE(QDir(m_daemon->photoDir()).entryList(QDir::Files).size(), 2);
     }
 
     // Whatever the RGB feature manager does, the photo is taken.
@@ -239,8 +329,7 @@ private slots:
         QTest::addColumn<QString>("line");
         QTest::newRow("absent") << QString() << QString() << "<4>[PhotoManagerCtrl:";
         QTest::newRow("crash") << "IsDisabled" << kCrash << "I don't know if the RGB is disabled";
-        QTest::newRow("refuses") << "Disable"
-                                 << "ret = '7'"
+        QTest::newRow("refuses") << "Disable" << QStringLiteral("ret = '7'")
                                  << "<3>[PhotoManagerCtrl:";
     }
     void rgbManagerMisbehaves()
@@ -263,11 +352,11 @@ private slots:
         QTest::addColumn<QString>("signature");
         QTest::addColumn<QString>("code"); // empty: absent
         QTest::addColumn<bool>("enables");
+        // clang-format off
         QTest::newRow("absent") << "ib" << QString() << false;
-        QTest::newRow("wrong types") << "sb"
-                                     << "ret = ('x', True)" << false;
-        QTest::newRow("behaves") << "ib"
-                                 << "ret = (0, True)" << true;
+        QTest::newRow("wrong types") << "sb" << "ret = ('x', True)" << false;
+        QTest::newRow("behaves") << "ib" << "ret = (0, True)" << true;
+        // clang-format on
     }
     void statusManagerMisbehaves()
     {
@@ -283,47 +372,23 @@ private slots:
         QTEST(m_daemon->countLines("Re-Enable camera on boot") == 1, "enables");
     }
 
-    // SIGTERM while the daemon waits in a call that outlives its 5 s
-    // time-out ends it with status 0 once the call has returned.
-    void sigtermDuringBlockingCall()
-    {
-        startDaemon();
-        QVERIFY(m_mocks.camera.addMethod(
-            "VideoSetActive", "b", "i", "__import__('time').sleep(7); ret = 0"));
-        PhotoClient client;
-        client.call("EnableCamera", {true});
-        QVERIFY(m_daemon->waitForLine("Enable camera"));
-        QVERIFY(m_daemon->sendSignal(SIGTERM));
-        QVERIFY(m_daemon->waitForExit(20000));
-        QCOMPARE(m_daemon->process.exitCode(), 0);
-        QCOMPARE(m_daemon->countLines("Succesfully terminated"), 1);
-    }
-
-    // Stream intervals at the edges of the timer's range, and 2000 calls from
-    // eight connections at once: every call is answered.
+    // 2000 calls from eight connections at once: every call is answered.
     void hostileCalls()
     {
-        startDaemon(false);
-        PhotoClient client;
-        for (int interval : {INT_MIN, -1, 0, INT_MAX, 2147484, 2147483})
-            QCOMPARE(client.callStatus("TakePhotoStream", {interval}), 0);
-        QVERIFY(m_daemon->waitForLine("Start photo stream at 2147483s"));
-        QCOMPARE(m_daemon->countLines("out of range"), 2);
+        startDaemon();
         QList<QDBusPendingCall> pending;
-        for (int c = 0; c < 8; ++c) {
-            QDBusConnection connection = QDBusConnection::connectToBus(
-                QDBusConnection::SessionBus, QStringLiteral("load%1").arg(c));
-            for (int i = 0; i < 250; ++i) {
-                QDBusMessage call = QDBusMessage::createMethodCall("com.zandrel.quor.photomanager",
-                    "/com/zandrel/quor/photomanager/photoobj", "com.zandrel.quor.photointerface",
-                    i % 2 ? "StopPhotoStream" : "EnableCamera");
-                call.setArguments(i % 2 ? QVariantList() : QVariantList{bool(i % 4)});
-                pending << connection.asyncCall(call, 60000);
-            }
+        for (int i = 0; i < 2000; ++i) {
+            QDBusMessage call = QDBusMessage::createMethodCall("com.zandrel.quor.photomanager",
+                "/com/zandrel/quor/photomanager/photoobj", "com.zandrel.quor.photointerface",
+                i % 2 ? "StopPhotoStream" : "EnableCamera");
+            call.setArguments(i % 2 ? QVariantList() : QVariantList{bool(i % 4)});
+            pending << QDBusConnection::connectToBus(
+                QDBusConnection::SessionBus, QStringLiteral("load%1").arg(i % 8))
+                           .asyncCall(call, 60000);
         }
-        QTRY_VERIFY_WITH_TIMEOUT(std::all_of(pending.cbegin(), pending.cend(),
-                                     [](const QDBusPendingCall& c) { return c.isFinished(); }),
-            60000);
+        const auto finished = [](const QDBusPendingCall& c) { return c.isFinished(); };
+        QVERIFY(QTest::qWaitFor(
+            [&] { return std::all_of(pending.cbegin(), pending.cend(), finished); }, 60000));
         for (const QDBusPendingCall& call : pending)
             QCOMPARE(call.reply().arguments().value(0), QVariant(0));
         checkServing();
@@ -340,7 +405,7 @@ private slots:
         QTest::newRow("a plain file") << "file" << -59;
         QTest::newRow("a link") << "link" << -59;
         QTest::newRow("full, read-only") << "readonly" << -59;
-        QTest::newRow("odd names") << "odd" << 0;
+        QTest::newRow("odd names") << "odd" << -22;
     }
     void photoFolderFaults()
     {
@@ -363,11 +428,11 @@ private slots:
                               + odd.value(i, QByteArray::number(i))))
                         .open(QIODevice::WriteOnly));
         m_daemon->readOnlyPhotos = fault == "readonly";
-        startDaemon(false);
+        startDaemon();
         checkServing(status);
         QVERIFY(QFile::exists(elsewhere.path() + "/precious.jpg"));
-        QCOMPARE(m_daemon->countLines("<4>[dbus/DBusInterface:"), status ? 1 : 0);
-        QCOMPARE(m_daemon->countLines("remove exceeding file: "), status ? 0 : 1);
+        QCOMPARE(m_daemon->countLines("<4>[dbus/DBusInterface:"), status == -59 ? 1 : 0);
+        QCOMPARE(m_daemon->countLines("remove exceeding file: "), status == -59 ? 0 : 1);
         for (const QString& line : m_daemon->logLines())
             QVERIFY2(line.startsWith('<'), qPrintable(line)); // one record per line
     }
@@ -383,7 +448,7 @@ private slots:
         for (const char* name : {"/a", "/b", "/c"})
             QVERIFY(QFile(m_daemon->photoDir() + name).open(QIODevice::WriteOnly)
                 && QFile::resize(m_daemon->photoDir() + name, 400 << 10));
-        startDaemon(false);
+        startDaemon();
         PhotoClient client;
         QCOMPARE(client.callStatus("TakePhoto"), 0);
         QVERIFY(settings.seek(0)

@@ -34,6 +34,9 @@ DBusInterface::DBusInterface(QObject* parent)
     , m_rgbManagerProxy(nullptr)
     , m_folderManager(nullptr)
     , m_cameraCheckTimer(new QTimer(this))
+    , m_cameraManagerPresent(false)
+    , m_capturing(false)
+    , m_streamIntervalS(0)
 {
     qRegisterMetaType<DBusInterface::PhotoCommand>();
     qRegisterMetaType<DBusInterface::PhotoEvent>();
@@ -68,8 +71,36 @@ bool DBusInterface::KeepPhotoFolderWithinLimit()
     return !m_folderManager || m_folderManager->RemoveExceedingFiles();
 }
 
+void DBusInterface::SetCameraManagerPresent(bool present)
+{
+    m_cameraManagerPresent = present;
+}
+
+void DBusInterface::SetCapturing(bool capturing)
+{
+    m_capturing = capturing;
+}
+
+void DBusInterface::SetStreamInterval(int seconds)
+{
+    m_streamIntervalS = seconds;
+}
+
+// A request the camera cannot carry out now is refused rather than dropped:
+// nobody to carry it out (-51), or a capture under way (-50). 0 otherwise.
+int DBusInterface::refusal(const char* method)
+{
+    if (!m_cameraManagerPresent) {
+        PM_LOG(2, "[%s:%d] %s: %s: camera manager not on the bus", method);
+        return PhotoStatus_CameraError;
+    }
+    return m_capturing ? PhotoStatus_CameraBusy : PhotoStatus_Ok;
+}
+
 int DBusInterface::EnableCamera(bool Enable)
 {
+    if (const int status = refusal("EnableCamera"))
+        return status;
     emit CommandReceived(PhotoCommand_EnableCamera, QVariantList{Enable});
     return 0;
 }
@@ -90,8 +121,10 @@ int DBusInterface::TakePhoto()
 {
     if (!KeepPhotoFolderWithinLimit()) {
         PM_LOG(2, "[%s:%d] %s: TakePhoto: max photos reached, no more photo please");
-        return -59;
+        return PhotoStatus_FolderNotWithinLimit;
     }
+    if (const int status = refusal("TakePhoto"))
+        return status;
     emit CommandReceived(PhotoCommand_TakePhoto, QVariantList());
     return 0;
 }
@@ -100,10 +133,15 @@ int DBusInterface::TakePhotoStream(int Interval_s)
 {
     if (!KeepPhotoFolderWithinLimit()) {
         PM_LOG(2, "[%s:%d] %s: TakePhotoStream: max photos reached, no more photo please");
-        return -59;
+        return PhotoStatus_FolderNotWithinLimit;
     }
+    // The controller sees every request (it logs a second one) and tells the
+    // hub, inside the emission, when it has started the stream.
+    const bool streaming = m_streamIntervalS > 0;
     emit CommandReceived(PhotoCommand_TakePhotoStream, QVariantList{Interval_s});
-    return 0;
+    if (streaming)
+        return PhotoStatus_CameraBusy;
+    return m_streamIntervalS > 0 ? PhotoStatus_Ok : PhotoStatus_InvalidArgument;
 }
 
 void DBusInterface::EmitEvent(DBusInterface::PhotoEvent evt, const QVariantList& args)

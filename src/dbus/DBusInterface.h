@@ -42,6 +42,16 @@ public:
     };
     Q_ENUM(CameraEvent)
 
+    // Status values of the photo interface's methods and of PhotoTaken, as
+    // its interface file documents them.
+    enum PhotoStatus : int {
+        PhotoStatus_Ok = 0,
+        PhotoStatus_InvalidArgument = -22,
+        PhotoStatus_CameraBusy = -50,
+        PhotoStatus_CameraError = -51,
+        PhotoStatus_FolderNotWithinLimit = -59,
+    };
+
     // Selects the camera manager method of CameraCallSynch; any other value
     // calls CaptureImage.
     enum CameraCommand : int {
@@ -66,6 +76,14 @@ public:
     // Trims the photo folder to its limit; true when it is within it (or
     // when no folder has been handed over yet).
     bool KeepPhotoFolderWithinLimit();
+
+    // What the controller knows and the hub needs to answer truthfully inside
+    // the bus call: whether its state machine accepts requests (the camera
+    // manager is on the bus), whether a capture is under way, and the running
+    // photo stream's interval in seconds (0 when none runs).
+    void SetCameraManagerPresent(bool present);
+    void SetCapturing(bool capturing);
+    void SetStreamInterval(int seconds);
 
     bool InitCameraProxy(const char* service, const char* path, int timeout);
     bool InitRGBManagerProxy(const char* service, const char* path, int timeout);
@@ -100,6 +118,7 @@ private slots:
 
 private:
     QVariantList callCaptureMethod(bool single, const QVariantList& args);
+    int refusal(const char* method);
 
     PhotoManagerAdaptor* m_adaptor;
     CameraProxy* m_cameraProxy;
@@ -109,4 +128,7 @@ private:
     QTimer* m_cameraCheckTimer;
     QString m_cameraObjectPath;
     QString m_cameraServiceName;
+    bool m_cameraManagerPresent;
+    bool m_capturing;
+    int m_streamIntervalS;
 };

@@ -16,10 +16,12 @@ struct Command {
 
 const Command kCommands[] = {
     {"take", "take", "take a photo, print its path",
-        "Takes one photo and prints its path once PhotoTaken arrives."},
+        "Takes one photo and prints its path once PhotoTaken arrives; a photo that failed\n"
+        "gives exit status 1 and the camera manager's status on standard error."},
     {"stream", "stream N", "start a photo stream, print the status",
         "Starts a photo stream, one photo every N seconds (N >= 1), and prints the status of\n"
-        "the request (0). Each photo brings a PhotoTaken; see monitor."},
+        "the request (0). Each photo brings a PhotoTaken; see monitor. A stream already\n"
+        "running is refused (-50)."},
     {"stop", "stop", "stop the stream, print its photo count",
         "Stops the photo stream and prints the number of photos it took, from\n"
         "PhotoStreamStopped."},
@@ -34,8 +36,10 @@ const Command kCommands[] = {
 
 const char kExitStatuses[]
     = "Exit status: 0 done; 1 refused by photomanager (-59: the photo folder\n"
-      "is full or missing); 2 usage error; 3 photomanager not on the bus, or\n"
-      "the call failed; 4 time-out; 130 interrupted.";
+      "is full or missing; -50: the camera is busy with another capture; -51:\n"
+      "the camera manager is not available) or the photo failed; 2 usage error;\n"
+      "3 photomanager not on the bus, or the call failed; 4 time-out; 130\n"
+      "interrupted.";
 
 QString mainDescription()
 {

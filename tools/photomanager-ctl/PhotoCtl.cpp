@@ -11,7 +11,23 @@
 namespace {
 const char kService[] = "com.zandrel.quor.photomanager";
 const char kPath[] = "/com/zandrel/quor/photomanager/photoobj";
-const int kFolderNotWithinLimit = -59;
+
+// What a negative status of the photo service means.
+QString reasonOf(int status)
+{
+    switch (status) {
+    case -59:
+        return QStringLiteral("the photo folder is full or missing");
+    case -51:
+        return QStringLiteral("the camera manager is not available or failed");
+    case -50:
+        return QStringLiteral("the camera is busy with another capture");
+    case -22:
+        return QStringLiteral("invalid argument");
+    default:
+        return QStringLiteral("the camera manager's error code");
+    }
+}
 
 void printOut(const QString& line)
 {
@@ -174,6 +190,12 @@ void PhotoCtl::OnPhotoTaken(int status, const QString& imagePath)
 {
     if (m_awaited == Awaited_Everything) {
         printOut(QStringLiteral("PhotoTaken %1 %2").arg(status).arg(imagePath));
+    } else if (m_awaited == Awaited_PhotoTaken && status != 0) {
+        printError(QStringLiteral("photo %1 failed (%2): %3")
+                       .arg(imagePath)
+                       .arg(status)
+                       .arg(reasonOf(status)));
+        finish(Exit_Refused);
     } else if (m_awaited == Awaited_PhotoTaken) {
         printOut(imagePath);
         finish(Exit_Ok);
@@ -222,18 +244,13 @@ int PhotoCtl::callFailed(const char* method, const QDBusError& error)
 
 int PhotoCtl::checkedStatus(const char* method, int status)
 {
-    if (status == kFolderNotWithinLimit) {
-        printError(QStringLiteral("%1 refused (%2): the photo folder is full or missing")
-                       .arg(QLatin1String(method))
-                       .arg(status));
-        return Exit_Refused;
-    }
-    if (status != 0) {
-        printError(
-            QStringLiteral("%1 refused with status %2").arg(QLatin1String(method)).arg(status));
-        return Exit_Refused;
-    }
-    return Exit_Ok;
+    if (status == 0)
+        return Exit_Ok;
+    printError(QStringLiteral("%1 refused (%2): %3")
+                   .arg(QLatin1String(method))
+                   .arg(status)
+                   .arg(reasonOf(status)));
+    return Exit_Refused;
 }
 
 void PhotoCtl::expect(Awaited awaited)
