@@ -203,6 +203,11 @@ private slots:
                 QVERIFY(QFile(taken.last()).open(QIODevice::WriteOnly));
             }
             m_ctrl->CapturePhoto();
+            const QStringList paths
+                = m_mocks.camera.callLog("CaptureSingle")
+                      .replaceInStrings(QRegularExpression("^CaptureSingle\\((.*)\\)$"), "\\1");
+            if (!paths.isEmpty()) // the camera's report ends this capture
+                m_ctrl->dbusInterface()->CaptureDone(0, paths.last());
         }
         const QStringList paths
             = m_mocks.camera.callLog("CaptureSingle")
