@@ -1,4 +1,3 @@
-#include "DaemonProcess.h"
 #include "MachineDrain.h"
 #include "PhotoClient.h"
 #include "PhotoManagerCtrl.h"
@@ -62,23 +61,6 @@ private slots:
             m_log->dump();
         delete m_ctrl;
         delete m_log;
-    }
-
-    // Introspection gives the interface file's own text, comments included,
-    // beside the standard interfaces only.
-    void introspectionIsTheInterfaceFile()
-    {
-        QFile file(DaemonProcess::sourceDir() + "/data/" QUOR_PHOTO_INTERFACE ".xml");
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        const QString interface = QString::fromUtf8(file.readAll())
-                                      .section("<interface ", 1, 1)
-                                      .section("</interface>", 0, 0);
-        const QDBusMessage reply
-            = PhotoClient().call("Introspect", {}, "org.freedesktop.DBus.Introspectable");
-        const QString introspection = reply.arguments().value(0).toString();
-        QVERIFY(interface.contains("-52=photo stream not running"));
-        QVERIFY2(introspection.contains(interface), qPrintable(introspection));
-        QCOMPARE(introspection.count("<interface "), 4);
     }
 
     // IsEnabledCamera: true only for status 0 with video active, in time.

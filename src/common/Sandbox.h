@@ -26,5 +26,5 @@ inline QStringList sandboxCommand(
                QStringLiteral("/bin/sh"), QStringLiteral("-c"), QString::fromLatin1(script),
                QStringLiteral("sandbox"), dataDir,
                readOnlyPhotos ? QStringLiteral("ro") : QStringLiteral("rw")}
-        + command;
+    + command;
 }
