@@ -25,40 +25,33 @@ private slots:
     // and leaves them alone. Afterwards the earlier actions are back, unless
     // a signal ended the loop: then further ones are ignored, so a second
     // signal during shutdown cannot kill the process.
-    void actionsAfterwards_data()
-    {
-        QTest::addColumn<bool>("armed");
-        QTest::addColumn<bool>("signalled");
-        QTest::newRow("signal") << true << true;
-        QTest::newRow("loop ended otherwise") << true << false;
-        QTest::newRow("arming failed") << false << false;
-    }
     void actionsAfterwards()
     {
-        QFETCH(bool, armed);
-        QFETCH(bool, signalled);
         struct rlimit saved = {};
         QCOMPARE(::getrlimit(RLIMIT_NOFILE, &saved), 0);
         struct rlimit tight = saved;
         tight.rlim_cur = static_cast<rlim_t>(::dup(0)); // the lowest free descriptor
         ::close(static_cast<int>(tight.rlim_cur));
-        ::signal(SIGINT, earlierHandler);
-        ::signal(SIGTERM, earlierHandler);
-        QCOMPARE(::setrlimit(RLIMIT_NOFILE, armed ? &saved : &tight), 0);
-        {
-            ApplicationDaemon bridge;
-            QCOMPARE(::setrlimit(RLIMIT_NOFILE, &saved), 0);
-            QCOMPARE(handlersAre(earlierHandler), !armed);
-            if (signalled)
-                ::raise(SIGTERM);
-            else if (armed)
-                QTimer::singleShot(0, [] { QCoreApplication::exit(3); });
-            QCOMPARE(QCoreApplication::exec(),
-                signalled   ? 0
-                    : armed ? 3
-                            : ApplicationDaemon::kArmingFailedExitStatus);
+        const std::pair<bool, bool> cases[] = {{true, true}, {true, false}, {false, false}};
+        for (const auto& [armed, signalled] : cases) {
+            ::signal(SIGINT, earlierHandler);
+            ::signal(SIGTERM, earlierHandler);
+            QCOMPARE(::setrlimit(RLIMIT_NOFILE, armed ? &saved : &tight), 0);
+            {
+                ApplicationDaemon bridge;
+                QCOMPARE(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+                QCOMPARE(handlersAre(earlierHandler), !armed);
+                if (signalled)
+                    ::raise(SIGTERM);
+                else if (armed) // the loop ends for another reason
+                    QTimer::singleShot(0, [] { QCoreApplication::exit(3); });
+                QCOMPARE(QCoreApplication::exec(),
+                    signalled   ? 0
+                        : armed ? 3
+                                : ApplicationDaemon::kArmingFailedExitStatus);
+            }
+            QVERIFY(handlersAre(signalled ? SIG_IGN : earlierHandler));
         }
-        QVERIFY(handlersAre(signalled ? SIG_IGN : earlierHandler));
     }
 };
 
