@@ -34,11 +34,10 @@ public:
         QDBusConnection::disconnectFromBus(m_connection.name());
     }
     // Serves the event loop while waiting, so a service in this thread can answer.
-    QDBusMessage call(const QString& method, const QVariantList& args = {},
-        const QString& interface = BusNames::kPhotoInterface)
+    QDBusMessage call(const QString& method, const QVariantList& args = {})
     {
         QDBusMessage message = QDBusMessage::createMethodCall(
-            BusNames::kPhotoService, BusNames::kPhotoPath, interface, method);
+            BusNames::kPhotoService, BusNames::kPhotoPath, BusNames::kPhotoInterface, method);
         message.setArguments(args);
         return m_connection.call(message, QDBus::BlockWithGui, 30000);
     }
