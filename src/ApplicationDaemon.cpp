@@ -10,6 +10,7 @@
 #include <cerrno>
 
 int ApplicationDaemon::s_signalFd[2] = {-1, -1};
+volatile std::sig_atomic_t ApplicationDaemon::s_signalled = 0;
 
 ApplicationDaemon::ApplicationDaemon(QObject* parent)
     : QObject(parent)
@@ -20,6 +21,7 @@ ApplicationDaemon::ApplicationDaemon(QObject* parent)
     , m_sigIntInstalled(false)
     , m_sigTermInstalled(false)
 {
+    s_signalled = 0;
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, s_signalFd) != 0) {
         quitApplication(kArmingFailedExitStatus);
         return;
@@ -30,7 +32,7 @@ ApplicationDaemon::ApplicationDaemon(QObject* parent)
         return;
     }
     m_signalNotifier = new QSocketNotifier(s_signalFd[1], QSocketNotifier::Read, this);
-    connect(m_signalNotifier, SIGNAL(activated(int)), this, SLOT(gotSignal(int)));
+    connect(m_signalNotifier, &QSocketNotifier::activated, this, &ApplicationDaemon::gotSignal);
 }
 
 ApplicationDaemon::~ApplicationDaemon()
@@ -63,13 +65,20 @@ bool ApplicationDaemon::setupUnixSignalHandlers()
     return true;
 }
 
+// After a signal the process is on its way out: a further SIGINT or SIGTERM
+// (a second Ctrl-C, a supervisor repeating its stop) is ignored rather than
+// given the earlier action, by default fatal, in the middle of the shutdown.
 bool ApplicationDaemon::restoreUnixSignalHandlers()
 {
+    struct sigaction ignore = {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    const bool signalled = s_signalled != 0;
     bool restored = true;
     if (m_sigIntInstalled)
-        restored = ::sigaction(SIGINT, &m_oldSigIntAction, nullptr) == 0;
+        restored = ::sigaction(SIGINT, signalled ? &ignore : &m_oldSigIntAction, nullptr) == 0;
     if (restored && m_sigTermInstalled)
-        restored = ::sigaction(SIGTERM, &m_oldSigTermAction, nullptr) == 0;
+        restored = ::sigaction(SIGTERM, signalled ? &ignore : &m_oldSigTermAction, nullptr) == 0;
     return restored;
 }
 
@@ -77,6 +86,7 @@ bool ApplicationDaemon::restoreUnixSignalHandlers()
 void ApplicationDaemon::signalHandler(int signal, siginfo_t*, void*)
 {
     const int savedErrno = errno;
+    s_signalled = 1;
     const ssize_t ignored = ::write(s_signalFd[0], &signal, sizeof signal);
     (void)ignored;
     errno = savedErrno;

@@ -9,7 +9,9 @@ class QSocketNotifier;
 // Turns SIGINT and SIGTERM into an orderly end of the Qt event loop. The
 // handler only writes the signal number into a socket pair; a notifier on the
 // other end wakes the loop, which then quits. When the bridge cannot arm
-// itself, the loop ends with a failure status as soon as it runs.
+// itself, the loop ends with a failure status as soon as it runs. Once a
+// signal has asked for the end, later ones are ignored for the rest of the
+// process's life, so that a second SIGTERM during shutdown cannot kill it.
 class ApplicationDaemon : public QObject {
     Q_OBJECT
 
@@ -37,4 +39,5 @@ private:
     bool m_sigTermInstalled;
 
     static int s_signalFd[2];
+    static volatile std::sig_atomic_t s_signalled;
 };

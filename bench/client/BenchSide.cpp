@@ -13,15 +13,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
-const char* const BenchSide::kPhotoService = "com.zandrel.quor.photomanager";
-const char* const BenchSide::kPhotoPath = "/com/zandrel/quor/photomanager/photoobj";
-const char* const BenchSide::kPhotoInterface = "com.zandrel.quor.photointerface";
-const char* const BenchSide::kCameraService = "com.zandrel.quor.cameramanager";
-const char* const BenchSide::kCameraPath = "/com/zandrel/quor/cameramanager/cameraobj";
-const char* const BenchSide::kCameraInterface = "com.zandrel.quor.camerainterface";
-const char* const BenchSide::kRgbService = "com.zandrel.quor.rgbfeaturemanager";
-const char* const BenchSide::kRgbPath = "/com/zandrel/quor/rgbfeaturemanager/rgbmanagerobj";
-const char* const BenchSide::kRgbInterface = "com.zandrel.quor.rgbmanagerinterface";
+using namespace BusNames;
 
 BenchSide::BenchSide(Kind kind, const BenchPrograms& programs)
     : m_kind(kind)
@@ -60,7 +52,7 @@ bool BenchSide::start(int photoFiles)
     const QStringList peers{
         QStringLiteral("camera"), QStringLiteral("rgb"), QStringLiteral("status")};
     const QStringList peerNames{QString::fromLatin1(kCameraService),
-        QString::fromLatin1(kRgbService), QStringLiteral("com.zandrel.quor.statusmanager")};
+        QString::fromLatin1(kRgbService), QString::fromLatin1(kStatusService)};
     for (int i = 0; i < peers.size(); ++i) {
         m_peers.push_back(
             std::make_unique<ServiceProcess>(m_programs.peer, QStringList{peers[i]}, busAddress()));
@@ -147,28 +139,30 @@ QVector<qint64> BenchSide::pids() const
     return pids;
 }
 
-QDBusMessage BenchSide::photoCall(const QString& method, const QVariantList& args)
+namespace {
+QDBusMessage methodCall(const char* service, const char* path, const char* interface,
+    const QString& method, const QVariantList& args)
 {
-    QDBusMessage message = QDBusMessage::createMethodCall(QString::fromLatin1(kPhotoService),
-        QString::fromLatin1(kPhotoPath), QString::fromLatin1(kPhotoInterface), method);
+    QDBusMessage message = QDBusMessage::createMethodCall(QString::fromLatin1(service),
+        QString::fromLatin1(path), QString::fromLatin1(interface), method);
     message.setArguments(args);
     return message;
+}
+} // namespace
+
+QDBusMessage BenchSide::photoCall(const QString& method, const QVariantList& args)
+{
+    return methodCall(kPhotoService, kPhotoPath, kPhotoInterface, method, args);
 }
 
 QDBusMessage BenchSide::cameraCall(const QString& method, const QVariantList& args)
 {
-    QDBusMessage message = QDBusMessage::createMethodCall(QString::fromLatin1(kCameraService),
-        QString::fromLatin1(kCameraPath), QString::fromLatin1(kCameraInterface), method);
-    message.setArguments(args);
-    return message;
+    return methodCall(kCameraService, kCameraPath, kCameraInterface, method, args);
 }
 
 QDBusMessage BenchSide::rgbCall(const QString& method, const QVariantList& args)
 {
-    QDBusMessage message = QDBusMessage::createMethodCall(QString::fromLatin1(kRgbService),
-        QString::fromLatin1(kRgbPath), QString::fromLatin1(kRgbInterface), method);
-    message.setArguments(args);
-    return message;
+    return methodCall(kRgbService, kRgbPath, kRgbInterface, method, args);
 }
 
 // Photos with distinct times, older than anything the daemon would write.

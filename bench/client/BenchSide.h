@@ -2,6 +2,7 @@
 
 #include "BenchBus.h"
 #include "ServiceProcess.h"
+#include "common/BusNames.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -32,16 +33,6 @@ struct BenchPrograms {
 class BenchSide {
 public:
     enum class Kind { Daemon, Floor };
-
-    static const char* const kPhotoService;
-    static const char* const kPhotoPath;
-    static const char* const kPhotoInterface;
-    static const char* const kCameraService;
-    static const char* const kCameraPath;
-    static const char* const kCameraInterface;
-    static const char* const kRgbService;
-    static const char* const kRgbPath;
-    static const char* const kRgbInterface;
 
     BenchSide(Kind kind, const BenchPrograms& programs);
     ~BenchSide();

@@ -33,15 +33,15 @@ bool EndToEndBench::run(ResultTable& table)
 {
     std::fprintf(stderr, "bench: photos end to end\n");
     // Subscribed once, so that no match rule changes on the bus during a photo.
-    const QString path = QString::fromLatin1(BenchSide::kPhotoPath);
-    const QString interface = QString::fromLatin1(BenchSide::kPhotoInterface);
+    const QString path = QString::fromLatin1(BusNames::kPhotoPath);
+    const QString interface = QString::fromLatin1(BusNames::kPhotoInterface);
     m_photoTaken = std::make_unique<SignalWaiter>(
         m_daemon.connection(), path, interface, QStringLiteral("PhotoTaken"));
     m_cameraOff = std::make_unique<SignalWaiter>(
         m_daemon.connection(), path, interface, QStringLiteral("CameraEnabled"), QVariant(false));
     m_captureDone = std::make_unique<SignalWaiter>(m_direct.connection(),
-        QString::fromLatin1(BenchSide::kCameraPath),
-        QString::fromLatin1(BenchSide::kCameraInterface), QStringLiteral("CaptureDone"));
+        QString::fromLatin1(BusNames::kCameraPath), QString::fromLatin1(BusNames::kCameraInterface),
+        QStringLiteral("CaptureDone"));
     if (!m_photoTaken->isConnected() || !m_cameraOff->isConnected()
         || !m_captureDone->isConnected())
         return false;

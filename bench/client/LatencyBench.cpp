@@ -84,8 +84,8 @@ bool LatencyBench::measure(const Method& method, ResultTable& table)
     std::unique_ptr<SignalWaiter> cameraOff;
     if (photo)
         cameraOff = std::make_unique<SignalWaiter>(m_daemon.connection(),
-            QString::fromLatin1(BenchSide::kPhotoPath),
-            QString::fromLatin1(BenchSide::kPhotoInterface), QStringLiteral("CameraEnabled"),
+            QString::fromLatin1(BusNames::kPhotoPath),
+            QString::fromLatin1(BusNames::kPhotoInterface), QStringLiteral("CameraEnabled"),
             QVariant(false));
 
     // The daemon answers IsEnabledCamera from the camera manager; the floor

@@ -1,23 +1,12 @@
 #include "ServiceProcess.h"
 
 #include "Clock.h"
+#include "common/Sandbox.h"
 
 #include <QFile>
 #include <QProcessEnvironment>
 
 #include <signal.h>
-
-namespace {
-// As the daemon's tests do it: /opt is replaced by a tmpfs inside the
-// namespace only, then the bench's folder is bound at /opt/quor/data.
-const char kSandboxScript[] = "set -e\n"
-                              "mount -t tmpfs tmpfs /opt\n"
-                              "mkdir -p /opt/quor/data\n"
-                              "mount --bind \"$1\" /opt/quor/data\n"
-                              "shift\n"
-                              "printf x\n"
-                              "exec \"$@\"\n";
-} // namespace
 
 ServiceProcess::ServiceProcess(
     const QString& program, const QStringList& arguments, const QString& busAddress)
@@ -61,11 +50,8 @@ bool ServiceProcess::start()
         m_process.setStandardOutputFile(QProcess::nullDevice());
         m_process.start(command.first(), command.mid(1));
     } else {
-        m_process.start(QStringLiteral("unshare"),
-            QStringList{QStringLiteral("--mount"), QStringLiteral("--"), QStringLiteral("/bin/sh"),
-                QStringLiteral("-c"), QString::fromLatin1(kSandboxScript),
-                QStringLiteral("sandbox"), m_dataDir}
-                + command);
+        const QStringList sandboxed = sandboxCommand(m_dataDir, false, command);
+        m_process.start(sandboxed.first(), sandboxed.mid(1));
     }
     return m_process.waitForStarted(10000);
 }

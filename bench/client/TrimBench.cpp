@@ -4,6 +4,7 @@
 #include "ResultTable.h"
 #include "Samples.h"
 #include "TrimFloor.h"
+#include "common/BusNames.h"
 #include "common/FolderManager.h"
 #include "platform/Configuration.h"
 #include "platform/LogInterface.h"
@@ -58,7 +59,7 @@ bool TrimBench::run(ResultTable& table)
     // Only the count limit: no settings file of this machine has a say.
     Configuration::setFilePath(m_scratchDir + QStringLiteral("/no-settings.ini"));
     LogInterface* previousLog = _logInterface;
-    LogInterface log(QStringLiteral("/com/zandrel/quor/photomanager/logobj"));
+    LogInterface log(QString::fromLatin1(BusNames::kLogPath));
     _logInterface = &log;
 
     bool ok = true;

@@ -6,6 +6,8 @@
 
 #include "PhotoInterfaceIntrospection.h"
 
+#include "common/BusNames.h"
+
 #include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -14,8 +16,8 @@
 #include <cstdio>
 
 namespace {
-const QString kPath = QStringLiteral("/com/zandrel/quor/photomanager/photoobj");
-const QString kInterface = QStringLiteral("com.zandrel.quor.photointerface");
+const QString kPath = QString::fromLatin1(BusNames::kPhotoPath);
+const QString kInterface = QString::fromLatin1(BusNames::kPhotoInterface);
 
 class Floor : public QDBusVirtualObject {
 public:
@@ -50,7 +52,7 @@ int main(int argc, char** argv)
     Floor floor;
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.registerVirtualObject(kPath, &floor)
-        || !bus.registerService(QStringLiteral("com.zandrel.quor.photomanager"))) {
+        || !bus.registerService(QString::fromLatin1(BusNames::kPhotoService))) {
         std::fprintf(stderr, "floor: cannot register on the session bus\n");
         return 255;
     }

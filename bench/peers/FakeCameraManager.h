@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/BusNames.h"
+
 #include <QDBusContext>
 #include <QObject>
 #include <QString>
@@ -9,7 +11,7 @@
 // written, so the photo folder the daemon trims stays as the bench made it.
 class FakeCameraManager : public QObject, protected QDBusContext {
     Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "com.zandrel.quor.camerainterface")
+    Q_CLASSINFO("D-Bus Interface", QUOR_CAMERA_INTERFACE)
 
 public:
     explicit FakeCameraManager(QObject* parent = nullptr);

@@ -1,12 +1,14 @@
 #pragma once
 
+#include "common/BusNames.h"
+
 #include <QObject>
 
 // The RGB feature manager, answering at once; Disable sets the flag that
 // IsDisabled reports.
 class FakeRgbManager : public QObject {
     Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "com.zandrel.quor.rgbmanagerinterface")
+    Q_CLASSINFO("D-Bus Interface", QUOR_RGB_INTERFACE)
 
 public:
     explicit FakeRgbManager(QObject* parent = nullptr);

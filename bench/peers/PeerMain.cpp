@@ -21,16 +21,16 @@ int main(int argc, char** argv)
     QString path;
     if (std::strcmp(mode, "camera") == 0) {
         peer = std::make_unique<FakeCameraManager>();
-        service = QStringLiteral("com.zandrel.quor.cameramanager");
-        path = QStringLiteral("/com/zandrel/quor/cameramanager/cameraobj");
+        service = QString::fromLatin1(BusNames::kCameraService);
+        path = QString::fromLatin1(BusNames::kCameraPath);
     } else if (std::strcmp(mode, "rgb") == 0) {
         peer = std::make_unique<FakeRgbManager>();
-        service = QStringLiteral("com.zandrel.quor.rgbfeaturemanager");
-        path = QStringLiteral("/com/zandrel/quor/rgbfeaturemanager/rgbmanagerobj");
+        service = QString::fromLatin1(BusNames::kRgbService);
+        path = QString::fromLatin1(BusNames::kRgbPath);
     } else if (std::strcmp(mode, "status") == 0) {
         peer = std::make_unique<FakeStatusManager>();
-        service = QStringLiteral("com.zandrel.quor.statusmanager");
-        path = QStringLiteral("/com/zandrel/quor/statusmanager/statusobj");
+        service = QString::fromLatin1(BusNames::kStatusService);
+        path = QString::fromLatin1(BusNames::kStatusPath);
     } else {
         std::fprintf(stderr, "usage: %s camera|rgb|status\n", argv[0]);
         return 2;

@@ -1,12 +1,14 @@
 #include "Log.h"
 
+#include "BusNames.h"
+
 #include "platform/LogInterface.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
-const char* const kPhotoLogObjectPath = "/com/zandrel/quor/photomanager/photoobj";
+const char* const kPhotoLogObjectPath = BusNames::kPhotoPath;
 
 namespace {
 // Longer lines are cut at 511 characters.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "PhotoInterfaceIntrospection.h"
+#include "common/BusNames.h"
 
 #include <QDBusAbstractAdaptor>
 #include <QString>
@@ -13,7 +14,7 @@ class DBusInterface;
 // is the interface file itself, comments included.
 class PhotoManagerAdaptor : public QDBusAbstractAdaptor {
     Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "com.zandrel.quor.photointerface")
+    Q_CLASSINFO("D-Bus Interface", QUOR_PHOTO_INTERFACE)
     Q_CLASSINFO("D-Bus Introspection", PHOTO_INTERFACE_INTROSPECTION)
 
 public:

@@ -1,8 +1,9 @@
-// Random arguments for the entry points that take them: the controller's slots
-// (through the hub's signals, wired as in the daemon), the hub's photo slots,
-// EmitEvent and the sibling calls, with no bus: the siblings are not found yet.
+// Random arguments for the entry points that take them, with no bus: the
+// controller's slots (through the hub's signals, wired as in the daemon), the
+// stream request and EmitEvent. (Without a bus the sibling calls end at once.)
 
 #include "PhotoManagerCtrl.h"
+#include "common/BusNames.h"
 #include "platform/Configuration.h"
 #include "platform/LogInterface.h"
 
@@ -12,12 +13,8 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 // Formats and escapes each line as the real component does, then drops it.
-class SinkLog : public LogInterface {
-public:
-    SinkLog()
-        : LogInterface("/fuzz/log")
-    {
-    }
+struct SinkLog : LogInterface {
+    using LogInterface::LogInterface;
     void EmitLogString(unsigned int, const char* text, const char*) override
     {
         escaped(text);
@@ -40,48 +37,45 @@ static QVariantList arguments(FuzzedDataProvider& input, int depth = 0)
     return list;
 }
 
-static PhotoManagerCtrl* g_controller = nullptr;
+using Hub = DBusInterface;
+static Hub* g_hub = nullptr;
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {
     new QCoreApplication(*argc, *argv);
     static QTemporaryDir dir;
-    _logInterface = new SinkLog;
+    _logInterface = new SinkLog("/fuzz/log");
     Configuration::setFilePath(dir.path() + "/settings.ini");
-    g_controller = new PhotoManagerCtrl("/com/zandrel/quor/photomanager/photoobj");
-    DBusInterface* hub = g_controller->dbusInterface();
-    hub->SetPhotoFolder(QFile::encodeName(dir.path()).constData(), 100);
-    QObject::connect(hub, SIGNAL(CommandReceived(DBusInterface::PhotoCommand, QVariantList)),
-        g_controller, SLOT(PhotoCommand(DBusInterface::PhotoCommand, QVariantList)));
-    QObject::connect(hub, SIGNAL(EventReceived(DBusInterface::CameraEvent, QVariantList)),
-        g_controller, SLOT(CameraEvent(DBusInterface::CameraEvent, QVariantList)));
+    auto* controller = new PhotoManagerCtrl(BusNames::kPhotoPath);
+    g_hub = controller->dbusInterface();
+    g_hub->SetPhotoFolder(QFile::encodeName(dir.path()).constData(), 100);
+    QObject::connect(g_hub, SIGNAL(CommandReceived(DBusInterface::PhotoCommand, QVariantList)),
+        controller, SLOT(PhotoCommand(DBusInterface::PhotoCommand, QVariantList)));
+    QObject::connect(g_hub, SIGNAL(EventReceived(DBusInterface::CameraEvent, QVariantList)),
+        controller, SLOT(CameraEvent(DBusInterface::CameraEvent, QVariantList)));
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     FuzzedDataProvider input(data, size);
-    DBusInterface* hub = g_controller->dbusInterface();
     while (input.remaining_bytes() > 0) {
-        const int op = input.ConsumeIntegralInRange(0, 5);
+        const int op = input.ConsumeIntegralInRange(0, 4);
         const int code = input.ConsumeIntegral<int8_t>();
         if (op == 0)
-            emit hub->CommandReceived(DBusInterface::PhotoCommand(code), arguments(input));
+            emit g_hub->CommandReceived(Hub::PhotoCommand(code), arguments(input));
         else if (op == 1)
-            emit hub->EventReceived(DBusInterface::CameraEvent(code), arguments(input));
+            emit g_hub->EventReceived(Hub::CameraEvent(code), arguments(input));
         else if (op == 2)
-            hub->EmitEvent(DBusInterface::PhotoEvent(code), arguments(input));
+            g_hub->EmitEvent(Hub::PhotoEvent(code), arguments(input));
         else if (op == 3)
-            hub->TakePhotoStream(input.ConsumeIntegral<int>());
-        else if (op == 4) {
-            hub->CameraCallSynch(DBusInterface::CameraCommand(code), arguments(input));
-            hub->RGBManagerCallSynch(DBusInterface::RGBManagerCommand(code), arguments(input));
-        } else
+            g_hub->TakePhotoStream(input.ConsumeIntegral<int>());
+        else
             QCoreApplication::processEvents(); // the state machine takes its events
     }
     // Each input starts from the same state: no stream, machine stopped.
-    hub->StopPhotoStream();
-    emit hub->EventReceived(DBusInterface::CameraEvent_ServiceAvailable, {false});
+    g_hub->StopPhotoStream();
+    emit g_hub->EventReceived(Hub::CameraEvent_ServiceAvailable, {false});
     QCoreApplication::processEvents();
     return 0;
 }

@@ -73,11 +73,8 @@ public:
             array.beginStructure();
             array >> timestamp >> name >> args;
             array.endStructure();
-            QStringList texts;
-            for (const QVariant& arg : args)
-                texts << arg.toString();
             if (method.isEmpty() || name == method)
-                result << name + '(' + texts.join(',') + ')';
+                result << name + '(' + QVariant(args).toStringList().join(',') + ')';
         }
         array.endArray();
         return result;
@@ -90,9 +87,8 @@ public:
 private:
     bool waitForOwner(bool owned)
     {
-        const auto done = [&] {
-            return QDBusConnection::sessionBus().interface()->isServiceRegistered(service) == owned;
-        };
+        QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
+        const auto done = [&] { return bus->isServiceRegistered(service) == owned; };
         return QTest::qWaitFor(
                    [&] { return done() || (owned && m_process.state() == QProcess::NotRunning); },
                    20000)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/BusNames.h"
+
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -21,20 +23,21 @@ public:
         : m_connection(QDBusConnection::connectToBus(QDBusConnection::SessionBus, connectionName))
     {
         // No signal name: every signal of the interface.
-        m_connection.connect(kService, kPath, kInterface, "", this, SLOT(onSignal(QDBusMessage)));
+        m_connection.connect(BusNames::kPhotoService, BusNames::kPhotoPath,
+            BusNames::kPhotoInterface, "", this, SLOT(onSignal(QDBusMessage)));
         // The bus handles a connection's messages in order: once this is
         // answered, the match rule is in place and no signal is missed.
-        m_connection.interface()->isServiceRegistered(kService);
+        m_connection.interface()->isServiceRegistered(BusNames::kPhotoService);
     }
     ~PhotoClient() override
     {
         QDBusConnection::disconnectFromBus(m_connection.name());
     }
     // Serves the event loop while waiting, so a service in this thread can answer.
-    QDBusMessage call(
-        const QString& method, const QVariantList& args = {}, const QString& interface = kInterface)
+    QDBusMessage call(const QString& method, const QVariantList& args = {})
     {
-        QDBusMessage message = QDBusMessage::createMethodCall(kService, kPath, interface, method);
+        QDBusMessage message = QDBusMessage::createMethodCall(
+            BusNames::kPhotoService, BusNames::kPhotoPath, BusNames::kPhotoInterface, method);
         message.setArguments(args);
         return m_connection.call(message, QDBus::BlockWithGui, 30000);
     }
@@ -67,16 +70,11 @@ signals:
 private slots:
     void onSignal(const QDBusMessage& message)
     {
-        QStringList args;
-        for (const QVariant& arg : message.arguments())
-            args << arg.toString();
-        received << message.member() + '(' + args.join(',') + ')';
+        received << message.member() + '(' + QVariant(message.arguments()).toStringList().join(',')
+                + ')';
         emit signalReceived();
     }
 
 private:
-    static inline const QString kService = "com.zandrel.quor.photomanager";
-    static inline const QString kPath = "/com/zandrel/quor/photomanager/photoobj";
-    static inline const QString kInterface = "com.zandrel.quor.photointerface";
     QDBusConnection m_connection;
 };

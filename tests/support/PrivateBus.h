@@ -16,8 +16,7 @@ public:
     {
         m_daemon.setStandardErrorFile(QProcess::nullDevice()); // only "cannot raise fd limit"
         m_daemon.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
-        for (int second = 0; second < 10 && !m_daemon.canReadLine(); ++second)
-            m_daemon.waitForReadyRead(1000);
+        m_daemon.waitForReadyRead(10000); // the address comes in one write
         const QByteArray address = m_daemon.readLine().trimmed();
         qputenv("DBUS_SESSION_BUS_ADDRESS", address);
         return !address.isEmpty();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/BusNames.h"
 #include "platform/LogInterface.h"
 
 #include <QStringList>
@@ -29,7 +30,7 @@ public:
     }
     void EmitLogString(unsigned int level, const char* text, const char* objectPath) override
     {
-        if (qstrcmp(objectPath, "/com/zandrel/quor/photomanager/photoobj") != 0)
+        if (qstrcmp(objectPath, BusNames::kPhotoPath) != 0)
             qFatal("log line for another object: %s", objectPath);
         lines.append({level, QString::fromLocal8Bit(escaped(text))});
     }
@@ -45,10 +46,9 @@ public:
     QList<unsigned int> levels(const QString& fragment) const
     {
         QList<unsigned int> result;
-        for (const Line& line : lines) {
+        for (const Line& line : lines)
             if (line.text.contains(fragment))
                 result << line.level;
-        }
         return result;
     }
     bool waitFor(const QString& fragment, int n = 1, int timeoutMs = 10000) const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "MockPeer.h"
+#include "common/BusNames.h"
 
 #include <QDBusConnectionInterface>
 
@@ -9,27 +10,22 @@
 // tracked, CaptureSingle answers 0, the status manager reports power.
 class SiblingMocks {
 public:
-    MockPeer camera{"com.zandrel.quor.cameramanager", "/com/zandrel/quor/cameramanager/cameraobj",
-        "com.zandrel.quor.camerainterface"};
-    MockPeer rgb{"com.zandrel.quor.rgbfeaturemanager",
-        "/com/zandrel/quor/rgbfeaturemanager/rgbmanagerobj",
-        "com.zandrel.quor.rgbmanagerinterface"};
-    MockPeer status{"com.zandrel.quor.statusmanager", "/com/zandrel/quor/statusmanager/statusobj",
-        "com.zandrel.quor.statusinterface"};
+    MockPeer camera{BusNames::kCameraService, BusNames::kCameraPath, BusNames::kCameraInterface};
+    MockPeer rgb{BusNames::kRgbService, BusNames::kRgbPath, BusNames::kRgbInterface};
+    MockPeer status{BusNames::kStatusService, BusNames::kStatusPath, BusNames::kStatusInterface};
 
     bool start()
     {
         return camera.start() && rgb.start() && status.start() && reset();
     }
-    // Default behaviour back, calls forgotten; a stopped peer is started again.
+    // Default behaviour back, calls forgotten; a peer that a test stopped or
+    // crashed (it is not on the bus any more) is started again.
     bool reset()
     {
-        for (MockPeer* peer : {&camera, &rgb, &status}) {
-            // A peer stopped or crashed by a test is not on the bus any more.
+        for (MockPeer* peer : {&camera, &rgb, &status})
             if (!QDBusConnection::sessionBus().interface()->isServiceRegistered(peer->service)
                 && !peer->start())
                 return false;
-        }
         return camera.addMethod("VideoSetActive", "b", "i", "self.active = args[0]; ret = 0")
             && camera.addMethod(
                 "VideoGetActive", "", "ib", "ret = (0, getattr(self, 'active', False))")
@@ -46,8 +42,8 @@ public:
         return camera.addMethod("CaptureSingle", "s", "i",
             "open(args[0].replace('/opt/quor/data', '" + dataDir
                 + "', 1), 'wb').write(b'photo')\n"
-                  "self.EmitSignal('com.zandrel.quor.camerainterface', 'CaptureDone', 'is', [0, "
-                  "args[0]])\n"
+                  "self.EmitSignal('" QUOR_CAMERA_INTERFACE
+                  "', 'CaptureDone', 'is', [0, args[0]])\n"
                   "ret = 0");
     }
 };

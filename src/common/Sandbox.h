@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QStringList>
+
+// The command line that runs a program as the device would see it without
+// touching this machine's /opt: in a private mount namespace, /opt is hidden
+// behind a tmpfs and dataDir is mounted at /opt/quor/data (its photo/
+// read-only if asked). The shell writes one byte to its standard output just
+// before it replaces itself by the program (same process id, so signals reach
+// the program itself), which marks the program's own start. Needs root.
+inline QStringList sandboxCommand(
+    const QString& dataDir, bool readOnlyPhotos, const QStringList& command)
+{
+    static const char script[] = "set -e\n"
+                                 "mount -t tmpfs tmpfs /opt\n"
+                                 "mkdir -p /opt/quor/data\n"
+                                 "mount --bind \"$1\" /opt/quor/data\n"
+                                 "if [ \"$2\" = ro ]; then\n"
+                                 "  mount --bind /opt/quor/data/photo /opt/quor/data/photo\n"
+                                 "  mount -o remount,bind,ro /opt/quor/data/photo\n"
+                                 "fi\n"
+                                 "shift 2\n"
+                                 "printf x\n"
+                                 "exec \"$@\"\n";
+    return QStringList{QStringLiteral("unshare"), QStringLiteral("--mount"), QStringLiteral("--"),
+               QStringLiteral("/bin/sh"), QStringLiteral("-c"), QString::fromLatin1(script),
+               QStringLiteral("sandbox"), dataDir,
+               readOnlyPhotos ? QStringLiteral("ro") : QStringLiteral("rw")}
+    + command;
+}
