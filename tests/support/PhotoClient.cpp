@@ -21,6 +21,8 @@ PhotoClient::PhotoClient(const QString& connectionName)
         kService, kPath, kInterface, "PhotoTaken", this, SLOT(onPhotoTaken(int, QString)));
     m_connection.connect(
         kService, kPath, kInterface, "PhotoStreamStopped", this, SLOT(onPhotoStreamStopped(int)));
+    m_connection.connect(kService, kPath, "org.freedesktop.DBus.Properties", "PropertiesChanged",
+        this, SLOT(onPropertiesChanged(QString, QVariantMap, QStringList)));
     // The bus handles a connection's messages in order: once this is answered,
     // the match rules above are in place and no signal is missed.
     m_connection.interface()->isServiceRegistered(kService);
@@ -69,4 +71,13 @@ void PhotoClient::onPhotoTaken(int status, const QString& path)
 void PhotoClient::onPhotoStreamStopped(int count)
 {
     received << QStringLiteral("PhotoStreamStopped(%1)").arg(count);
+}
+
+void PhotoClient::onPropertiesChanged(
+    const QString& /*interface*/, const QVariantMap& changed, const QStringList& /*invalidated*/)
+{
+    QStringList values;
+    for (auto it = changed.cbegin(); it != changed.cend(); ++it)
+        values << it.key() + '=' + it.value().toString();
+    received << "PropertiesChanged(" + values.join(',') + ')';
 }

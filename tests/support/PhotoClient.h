@@ -8,7 +8,8 @@
 // A client of the photo service on a bus connection of its own, so its calls
 // and signals cross the bus even when the service lives in the test process.
 // Signals are recorded as text: "CameraEnabled(true)", "PhotoTaken(0,/path)",
-// "PhotoStreamStopped(2)".
+// "PhotoStreamStopped(2)", and the photo state's changes as
+// "PropertiesChanged(Capturing=false,LastPhoto=/path)", names in order.
 class PhotoClient : public QObject {
     Q_OBJECT
 
@@ -29,6 +30,8 @@ private slots:
     void onCameraEnabled(bool enabled);
     void onPhotoTaken(int status, const QString& path);
     void onPhotoStreamStopped(int count);
+    void onPropertiesChanged(
+        const QString& interface, const QVariantMap& changed, const QStringList& invalidated);
 
 private:
     QDBusConnection m_connection;
