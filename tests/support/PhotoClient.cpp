@@ -46,6 +46,18 @@ int PhotoClient::callStatus(const QString& method, const QVariantList& args)
     return reply.type() == QDBusMessage::ReplyMessage ? reply.arguments().value(0).toInt() : -1000;
 }
 
+QVariantMap PhotoClient::properties()
+{
+    QDBusMessage getAll = QDBusMessage::createMethodCall(
+        kService, kPath, "org.freedesktop.DBus.Properties", "GetAll");
+    getAll << "com.zandrel.quor.photostate";
+    const QDBusMessage reply = m_connection.call(getAll, QDBus::BlockWithGui, 30000);
+    QVariantMap values = qdbus_cast<QVariantMap>(reply.arguments().value(0));
+    for (QVariant& value : values)
+        value = value.toString();
+    return values;
+}
+
 bool PhotoClient::waitForSignal(const QString& prefix, int timeoutMs) const
 {
     const QDeadlineTimer deadline(timeoutMs);

@@ -21,6 +21,8 @@ public:
     QDBusMessage call(const QString& method, const QVariantList& args = {});
     // The reply's first value as int; -1000 for an error reply.
     int callStatus(const QString& method, const QVariantList& args = {});
+    // The photo state's properties from GetAll, each as text.
+    QVariantMap properties();
     // Waits for a signal starting with the prefix.
     bool waitForSignal(const QString& prefix, int timeoutMs = 10000) const;
 
