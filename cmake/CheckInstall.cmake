@@ -1,6 +1,10 @@
 # Script mode: -DBUILD_DIR=<build tree> -DSOURCE_DIR=<source tree> -DPREFIX=<scratch folder>
+#   -DVERSION=<project version> -DPHOTO_OWNER=<user:group of the photo folder>
 #   [-DRUN_CLIENT=0 when the binaries are for another machine]
-# Installs the build tree into PREFIX and checks what landed there.
+# Installs the build tree into PREFIX and checks what landed there: the files
+# and the paths inside them, the systemd unit (verify, security exposure), the
+# tmpfiles entry, the manual pages, the shell completion, the pkg-config file,
+# and, when the binaries run here, D-Bus activation of the installed daemon.
 cmake_minimum_required(VERSION 3.16)
 
 file(REMOVE_RECURSE "${PREFIX}")
@@ -8,6 +12,9 @@ execute_process(COMMAND ${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${PR
   RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "cmake --install failed:\n${output}")
+endif()
+if(NOT DEFINED RUN_CLIENT)
+  set(RUN_CLIENT 1)
 endif()
 
 # expect_lines(<file below PREFIX> <line>...): the file exists and holds each line.
@@ -24,30 +31,102 @@ function(expect_lines path)
   endforeach()
 endfunction()
 
+# run(<what> <expected output or *> <command>...): the command succeeds, writes
+# nothing on standard error and, unless * is given, exactly the expected output.
+function(run what expected)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE err
+    OUTPUT_STRIP_TRAILING_WHITESPACE)
+  set(run_output "${out}" PARENT_SCOPE)
+  if(NOT result EQUAL 0 OR NOT err STREQUAL "" OR NOT (expected STREQUAL "*" OR out STREQUAL expected))
+    message(SEND_ERROR "${what}: status ${result}\n${out}\n${err}")
+  endif()
+endfunction()
+
 foreach(program photomanager photomanager-ctl)
   expect_lines(bin/${program})
 endforeach()
-if(NOT DEFINED RUN_CLIENT OR RUN_CLIENT)
-  execute_process(COMMAND "${PREFIX}/bin/photomanager-ctl" --help
-    RESULT_VARIABLE result OUTPUT_QUIET ERROR_QUIET)
+if(RUN_CLIENT)
+  run("photomanager-ctl --help" * "${PREFIX}/bin/photomanager-ctl" --help)
+  set(help "${run_output}")
+  run("photomanager-ctl --version" "photomanager-ctl ${VERSION}"
+    "${PREFIX}/bin/photomanager-ctl" --version)
+endif()
+
+set(interfaces share/dbus-1/interfaces)
+foreach(interface photointerface photostate)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files
+    "${SOURCE_DIR}/data/com.zandrel.quor.${interface}.xml"
+    "${PREFIX}/${interfaces}/com.zandrel.quor.${interface}.xml" RESULT_VARIABLE result)
   if(NOT result EQUAL 0)
-    message(SEND_ERROR "bin/photomanager-ctl --help: exit status ${result}")
+    message(SEND_ERROR "${interfaces}: ${interface} missing or not the interface file")
   endif()
-endif()
+endforeach()
+# A client build finds the interface through pkg-config.
+set(ENV{PKG_CONFIG_LIBDIR} "${PREFIX}/share/pkgconfig")
+run("pkg-config interfaces_dir" "${PREFIX}/${interfaces}"
+  pkg-config --variable=interfaces_dir photomanager)
+run("pkg-config --modversion" "${VERSION}" pkg-config --modversion photomanager)
 
-set(interface share/dbus-1/interfaces/com.zandrel.quor.photointerface.xml)
-execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files
-  "${SOURCE_DIR}/data/com.zandrel.quor.photointerface.xml" "${PREFIX}/${interface}"
-  RESULT_VARIABLE result)
-if(NOT result EQUAL 0)
-  message(SEND_ERROR "${interface}: missing or not the interface file")
-endif()
-
-expect_lines(lib/systemd/user/photomanager.service
-  "Type=dbus" "BusName=com.zandrel.quor.photomanager" "ExecStart=${PREFIX}/bin/photomanager")
+set(unit lib/systemd/user/photomanager.service)
+expect_lines(${unit} "Type=dbus" "BusName=com.zandrel.quor.photomanager"
+  "ExecStart=${PREFIX}/bin/photomanager" "Restart=on-failure" "PrivateUsers=yes")
 expect_lines(share/dbus-1/services/com.zandrel.quor.photomanager.service
   "[D-BUS Service]" "Name=com.zandrel.quor.photomanager" "Exec=${PREFIX}/bin/photomanager"
   "SystemdService=photomanager.service")
-expect_lines(lib/tmpfiles.d/photomanager.conf "d /opt/quor/data/photo 0755 - - -")
+# The unit is clean (its Documentation= page is looked up among the installed
+# ones) and its sandbox rates 2.0 or lower.
+set(ENV{MANPATH} "${PREFIX}/share/man")
+run("systemd-analyze verify" "" systemd-analyze verify "${PREFIX}/${unit}")
+run("systemd-analyze security" * systemd-analyze security --offline=true "${PREFIX}/${unit}")
+if(NOT run_output MATCHES "Overall exposure level for photomanager.service: ([0-9.]+)")
+  message(SEND_ERROR "systemd-analyze security: no exposure level in\n${run_output}")
+elseif(CMAKE_MATCH_1 GREATER 2.0)
+  message(SEND_ERROR "systemd-analyze security: exposure ${CMAKE_MATCH_1}, more than 2.0")
+endif()
+
+# tmpfiles.d creates the photo folder for the account of the user unit: the
+# owner set when building, resolved in the scratch root when it is a name.
+set(root "${PREFIX}/tmpfiles-root")
+file(MAKE_DIRECTORY "${root}/etc")
+string(REPLACE ":" ";" owner "${PHOTO_OWNER}")
+set(ids)
+foreach(name passwd group)
+  list(POP_FRONT owner id)
+  if(NOT id MATCHES "^[0-9]+$")
+    file(APPEND "${root}/etc/${name}" "${id}:x:4321:4321::/:/bin/false\n")
+    set(id 4321)
+  endif()
+  string(APPEND ids "${id} ")
+endforeach()
+run("systemd-tmpfiles --create" "" systemd-tmpfiles --create "--root=${root}"
+  "${PREFIX}/lib/tmpfiles.d/photomanager.conf")
+run("photo folder owner and mode" "${ids}775 directory" stat -c "%u %g %a %F" "${root}/opt/quor/data/photo")
+
+# The manual pages render without a warning.
+foreach(page man8/photomanager.8 man1/photomanager-ctl.1)
+  expect_lines(share/man/${page})
+  run("${page}" * groff -man -Tutf8 -ww -z "${PREFIX}/share/man/${page}")
+endforeach()
+
+# The completion offers the commands of --help, and on and off after enable.
+set(completion "${PREFIX}/share/bash-completion/completions/photomanager-ctl")
+foreach(words "''" "enable ''")
+  run("completion of ${words}" * bash -c "source '${completion}' && COMP_WORDS=(photomanager-ctl ${words}) && COMP_CWORD=\${#COMP_WORDS[@]}-1 && _photomanager_ctl && echo \${COMPREPLY[*]}")
+  list(APPEND completed "${run_output}")
+endforeach()
+string(REGEX REPLACE ".*\nCommands:\n(.*)\n\n'<command>.*" "\\1" commands "${help}")
+string(REGEX MATCHALL "(^|\n)  ([a-z]+) " commands "${commands}")
+string(REGEX REPLACE "\n?  ([a-z]+) " "\\1" commands "${commands}")
+string(REPLACE ";" " " commands "${commands}")
+if(NOT RUN_CLIENT)
+  set(commands "take stream stop enable status monitor")
+endif()
+if(NOT completed STREQUAL "${commands};on off")
+  message(SEND_ERROR "completion offers '${completed}', --help lists '${commands}'")
+endif()
+
+if(RUN_CLIENT)
+  run("activation" "" "${SOURCE_DIR}/tests/install/check-activation.sh" "${PREFIX}")
+endif()
 
 file(REMOVE_RECURSE "${PREFIX}")

@@ -1,4 +1,5 @@
 #include "ApplicationDaemon.h"
+#include "BusWatcher.h"
 #include "PhotoManagerCtrl.h"
 #include "common/Log.h"
 #include "platform/LogInterface.h"
@@ -19,12 +20,18 @@ int timeoutFromEnvironment(const char* name, int defaultMs)
 int main(int argc, char** argv)
 {
     int exitStatus = -1;
+    // The daemon needs no GLib integration; Qt's own event loop costs less
+    // per bus message and timer.
+    if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
+        qputenv("QT_NO_GLIB", "1");
     QCoreApplication application(argc, argv);
     {
         ApplicationDaemon signalBridge;
         _logInterface = new LogInterface(QStringLiteral("/com/zandrel/quor/photomanager/logobj"));
         {
             PhotoManagerCtrl controller("/com/zandrel/quor/photomanager/photoobj");
+            // Ends the loop when the bus goes away (a supervisor restarts us).
+            BusWatcher busWatcher;
             const int siblingTimeoutMs
                 = timeoutFromEnvironment("PHOTOMANAGER_SIBLING_TIMEOUT_MS", 5000);
             controller.setCaptureTimeout(
@@ -35,7 +42,8 @@ int main(int argc, char** argv)
                     "/com/zandrel/quor/cameramanager/cameraobj", siblingTimeoutMs,
                     "com.zandrel.quor.rgbfeaturemanager",
                     "/com/zandrel/quor/rgbfeaturemanager/rgbmanagerobj", siblingTimeoutMs,
-                    "/opt/quor/data/photo")) {
+                    "/opt/quor/data/photo")
+                && busWatcher.Watch()) {
                 exitStatus = QCoreApplication::exec();
             } else {
                 PM_LOG(1,

@@ -18,12 +18,27 @@
 #include <QDBusConnection>
 #include <QDBusReply>
 #include <QDateTime>
-#include <QFileInfo>
+#include <QFile>
 #include <QHistoryState>
 
 #include <limits>
 
+#include <sys/stat.h>
+#include <time.h>
+
 namespace {
+// The local time as "yyyyMMddhhmmss" formats it; a photo pays for this, so
+// without QDateTime's time zone machinery.
+QString localTimeStamp()
+{
+    const time_t now = ::time(nullptr);
+    struct tm local;
+    char text[32];
+    if (!::localtime_r(&now, &local) || ::strftime(text, sizeof text, "%Y%m%d%H%M%S", &local) == 0)
+        return QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddhhmmss"));
+    return QString::fromLatin1(text);
+}
+
 const int kMaxPhotos = 100;
 const int kCaptureTimeoutMs = 120000;
 const char kStatusManagerService[] = "com.zandrel.quor.statusmanager";
@@ -454,14 +469,15 @@ void PhotoManagerCtrl::captureRequested(const QVariantList& reply)
 QString PhotoManagerCtrl::newImagePath()
 {
     const QString pattern = tr("%1/image_%2.jpg");
-    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddhhmmss"));
+    const QString stamp = localTimeStamp();
     const auto name = [&](int counter) {
         return pattern.arg(m_photoPath,
             counter == 0 ? stamp : stamp + QLatin1Char('_') + QString::number(counter));
     };
+    // Anything at the path, a dangling link included, takes the name.
     const auto taken = [](const QString& path) {
-        const QFileInfo file(path);
-        return file.exists() || file.isSymLink();
+        struct stat st;
+        return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
     };
     int counter = stamp == m_lastImageStamp ? m_lastImageCounter + 1 : 0;
     while (taken(name(counter)))

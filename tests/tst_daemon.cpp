@@ -192,8 +192,8 @@ private slots:
         QVariantMap state = client.properties(); // kept up to date from PropertiesChanged
         const auto captures = [&] {
             QStringList paths;
-            for (const MockPeer::Call& call : camera.calls("CaptureSingle"))
-                paths << call.args.value(0).toString();
+            for (const QString& call : camera.callLog("CaptureSingle"))
+                paths << call.mid(int(strlen("CaptureSingle("))).chopped(1);
             return paths;
         };
         const QMap<QString, QString> methodOf{{"take", "TakePhoto"}, {"enable", "EnableCamera"},
@@ -248,10 +248,11 @@ private slots:
                          .replace("PhotoStreamStopped", "stopped");
         }
         QString called;
-        for (const MockPeer::Call& call : camera.calls())
-            called += call.method == "CaptureSingle" ? "C"
-                : call.method == "VideoSetActive"    ? QString::number(call.args.value(0).toInt())
-                                                     : "";
+        for (const QString& call : camera.callLog())
+            called += call.startsWith("CaptureSingle(") ? "C"
+                : call == "VideoSetActive(true)"        ? "1"
+                : call.startsWith("VideoSetActive(")    ? "0"
+                                                        : "";
         QTEST(answers.join(' '), "answers");
         QCOMPARE(shown.join(' '), expected);
         QTEST(called, "calls");
@@ -409,6 +410,22 @@ private slots:
         QCOMPARE(client.callStatus("TakePhoto"), -59);
         QVERIFY(m_daemon->waitForLine("under min_free_megabytes"));
         QCOMPARE(m_daemon->countLines("remove exceeding file: "), 1);
+    }
+
+    // The daemon's own bus killed under it: a level-1 line naming the bus and
+    // a failure status, so that a supervisor restarts it.
+    void busLoss()
+    {
+        QProcess bus; // not the suite's bus, which the other cases keep using
+        bus.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
+        QVERIFY(bus.waitForReadyRead(10000));
+        QVERIFY(m_daemon->start({"DBUS_SESSION_BUS_ADDRESS=" + bus.readLine().trimmed()}));
+        QVERIFY(m_daemon->waitForLine("Check for Service")); // in its loop, on that bus
+        bus.kill();
+        QVERIFY(bus.waitForFinished() && m_daemon->waitForExit());
+        QCOMPARE(m_daemon->process.exitCode(), 2);
+        QCOMPARE(
+            m_daemon->logLines().filter("<3>[BusWatcher:").filter("D-Bus session bus").size(), 1);
     }
 };
 

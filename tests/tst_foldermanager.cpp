@@ -104,7 +104,7 @@ private slots:
         QVERIFY(manager.RemoveExceedingFiles() == ok && manager.RemoveExceedingFiles() == ok);
         QCOMPARE(removed(), order.mid(0, gone));
         QCOMPARE(m_log->lines.size(), gone + (line.isEmpty() ? 0 : ok ? 1 : 2));
-        QVERIFY(line.isEmpty() || m_log->contains(line));
+        QVERIFY(line.isEmpty() || !m_log->levels(line).isEmpty());
         for (const RecordingLog::Line& logged : m_log->lines)
             QCOMPARE(logged.level, logged.text.contains(kRemoved) ? 4u : 2u);
     }

@@ -1,54 +1,41 @@
+#include "MachineDrain.h"
 #include "PhotoClient.h"
+#include "PhotoManagerCtrl.h"
 #include "PrivateBus.h"
 #include "RecordingLog.h"
 #include "SiblingMocks.h"
-#include "dbus/DBusInterface.h"
+#include "platform/Configuration.h"
 
 #include <QtTest>
 
 using Hub = DBusInterface;
 
-namespace {
-const char kCamera[] = "com.zandrel.quor.cameramanager";
-const char kCameraPath[] = "/com/zandrel/quor/cameramanager/cameraobj";
-const char kRgb[] = "com.zandrel.quor.rgbfeaturemanager";
-const char kRgbPath[] = "/com/zandrel/quor/rgbfeaturemanager/rgbmanagerobj";
-const int kTimeoutMs = 300;
-} // namespace
-
-// The hub on a private bus: the photo service as a client sees it, through a
-// connection of the client's own, and the hub's clients of the camera manager
-// and the RGB feature manager, against dbusmock peers with short time-outs.
+// The photo service in-process, the controller wired to its hub as in the
+// daemon, on a private bus with dbusmock siblings: the service as a client
+// sees it through a connection of its own, the siblings' call logs show
+// what it did. Sibling calls time out after 300 ms.
 class TestHub : public QObject {
     Q_OBJECT
 
     PrivateBus m_bus;
     SiblingMocks m_mocks;
-    RecordingLog m_log;
     QTemporaryDir m_dir;
-    Hub* m_hub = nullptr; // on the bus, with clients of the mocks
-    PhotoClient* m_client = nullptr;
-    Hub* m_absent = nullptr; // clients of names nobody owns
+    const QString m_settings = m_dir.path() + "/settings.ini";
+    RecordingLog* m_log = nullptr;
+    PhotoManagerCtrl* m_ctrl = nullptr;
+    MachineDrain* m_drain = nullptr;
 
-    QVariantList camera(int command, const QVariantList& args, Hub* hub = nullptr)
+    Hub* hub() const
     {
-        return (hub ? hub : m_hub)->CameraCallSynch(static_cast<Hub::CameraCommand>(command), args);
+        return m_ctrl->dbusInterface();
     }
-    QVariantList rgb(int command, const QVariantList& args, Hub* hub = nullptr)
+    // Starts the machine in OffState and forgets what that logged and called.
+    void startMachine()
     {
-        return (hub ? hub : m_hub)
-            ->RGBManagerCallSynch(static_cast<Hub::RGBManagerCommand>(command), args);
-    }
-    static QStringList log(const QList<MockPeer::Call>& calls)
-    {
-        QStringList result;
-        for (const MockPeer::Call& call : calls) {
-            QStringList args;
-            for (const QVariant& arg : call.args)
-                args << arg.toString();
-            result << call.method + '(' + args.join(',') + ')';
-        }
-        return result;
+        emit hub()->EventReceived(Hub::CameraEvent_ServiceAvailable, {true});
+        QVERIFY(m_log->waitFor("statemachine available"));
+        m_log->lines.clear();
+        QVERIFY(m_mocks.camera.clearCalls() && m_mocks.rgb.clearCalls());
     }
 
 private slots:
@@ -56,285 +43,262 @@ private slots:
     {
         QVERIFY(m_bus.start());
         QVERIFY(m_mocks.start());
-        m_hub = new Hub;
-        QVERIFY(m_hub->RegisterDBusService(
-            "com.zandrel.quor.photomanager", "/com/zandrel/quor/photomanager/photoobj"));
-        QVERIFY(m_hub->InitCameraProxy(kCamera, kCameraPath, kTimeoutMs));
-        QVERIFY(m_hub->InitRGBManagerProxy(kRgb, kRgbPath, kTimeoutMs));
-        QVERIFY(!m_hub->InitCameraProxy(kCamera, kCameraPath, kTimeoutMs));
-        QVERIFY(!m_hub->InitRGBManagerProxy(kRgb, kRgbPath, kTimeoutMs));
-        m_absent = new Hub;
-        QVERIFY(m_absent->InitCameraProxy("com.zandrel.quor.nobody", kCameraPath, kTimeoutMs));
-        QVERIFY(m_absent->InitRGBManagerProxy("com.zandrel.quor.nobody", kRgbPath, kTimeoutMs));
-        m_hub->SetPhotoState({true, false, false, 0, 0, QString()}); // camera manager present
-        m_client = new PhotoClient;
-        QVERIFY(m_log.waitFor("REGISTERED")); // the one availability check is behind us
-    }
-    void cleanupTestCase()
-    {
-        delete m_client;
-        delete m_absent;
-        delete m_hub;
+        Configuration::setFilePath(m_settings);
     }
     void init()
     {
         QVERIFY(m_mocks.reset());
-        QVERIFY(m_mocks.camera.addMethod("CaptureImage", "s", "i", "ret = 0"));
-        m_log.lines.clear();
-        m_client->received.clear();
+        QDir(m_settings).removeRecursively();
+        QFile::remove(m_settings);
+        QDir(m_dir.path() + "/photo").removeRecursively();
+        QVERIFY(QDir(m_dir.path()).mkdir("photo"));
+        m_log = new RecordingLog;
+        m_ctrl = new PhotoManagerCtrl("/com/zandrel/quor/photomanager/photoobj");
+        m_drain = new MachineDrain(m_ctrl->stateMachine());
+        QVERIFY(m_ctrl->Initialize("com.zandrel.quor.photomanager",
+            "/com/zandrel/quor/photomanager/photoobj", "com.zandrel.quor.cameramanager",
+            "/com/zandrel/quor/cameramanager/cameraobj", 300, "com.zandrel.quor.rgbfeaturemanager",
+            "/com/zandrel/quor/rgbfeaturemanager/rgbmanagerobj", 300,
+            QFile::encodeName(m_dir.path() + "/photo")));
+    }
+    void cleanup()
+    {
+        if (QTest::currentTestFailed())
+            m_log->dump();
+        delete m_ctrl;
+        delete m_log;
     }
 
     // Introspection gives each interface file's own text, comments included,
     // beside the standard interfaces only.
     void introspectionIsTheInterfaceFile_data()
     {
-        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("name");
         QTest::newRow("photo") << "photointerface";
         QTest::newRow("state") << "photostate";
     }
     void introspectionIsTheInterfaceFile()
     {
-        QFETCH(QString, file);
-        QFile xmlFile(QString::fromLocal8Bit(qgetenv("PHOTOMANAGER_SOURCE_DIR"))
-            + "/data/com.zandrel.quor." + file + ".xml");
-        QVERIFY(xmlFile.open(QIODevice::ReadOnly));
-        const QString xml = QString::fromUtf8(xmlFile.readAll());
+        QFETCH(QString, name);
+        QFile file(qEnvironmentVariable("PHOTOMANAGER_SOURCE_DIR") + "/data/com.zandrel.quor."
+            + name + ".xml");
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString xml = QString::fromUtf8(file.readAll());
         const int start = xml.indexOf("<interface ");
         const QString interface = xml.mid(start, xml.indexOf("</interface>") + 12 - start);
         const QDBusMessage reply
-            = QDBusConnection::connectToBus(QDBusConnection::SessionBus, "introspect")
-                  .call(QDBusMessage::createMethodCall("com.zandrel.quor.photomanager",
-                            "/com/zandrel/quor/photomanager/photoobj",
-                            "org.freedesktop.DBus.Introspectable", "Introspect"),
-                      QDBus::BlockWithGui);
+            = PhotoClient().call("Introspect", {}, "org.freedesktop.DBus.Introspectable");
         const QString introspection = reply.arguments().value(0).toString();
         QVERIFY(interface.contains("<!--"));
         QVERIFY2(introspection.contains(interface), qPrintable(introspection));
         QCOMPARE(introspection.count("<interface "), 5);
     }
 
-    // Each accepted call is answered 0 and becomes one CommandReceived with its list.
-    void callsBecomeCommands_data()
-    {
-        QTest::addColumn<QString>("method");
-        QTest::addColumn<QVariantList>("args");
-        QTest::addColumn<int>("command");
-        QTest::newRow("enable") << "EnableCamera" << QVariantList{true} << 0;
-        QTest::newRow("disable") << "EnableCamera" << QVariantList{false} << 0;
-        QTest::newRow("photo") << "TakePhoto" << QVariantList{} << 2;
-        QTest::newRow("stop") << "StopPhotoStream" << QVariantList{} << 4;
-    }
-    void callsBecomeCommands()
-    {
-        QFETCH(QString, method);
-        QFETCH(QVariantList, args);
-        QSignalSpy commands(m_hub, &Hub::CommandReceived);
-        QCOMPARE(m_client->callStatus(method, args), 0);
-        QCOMPARE(commands.size(), 1);
-        QTEST(commands.at(0).at(0).toInt(), "command");
-        QCOMPARE(commands.at(0).at(1).value<QVariantList>(), args);
-    }
-
-    // Wrong argument types are refused by the bus library and reach nobody.
-    void wrongTypesAreRefused()
-    {
-        QSignalSpy commands(m_hub, &Hub::CommandReceived);
-        QCOMPARE(m_client->callStatus("TakePhotoStream", {"x"}), -1000);
-        QCOMPARE(m_client->callStatus("EnableCamera", {1}), -1000);
-        QCOMPARE(m_client->callStatus("TakePhoto", {1}), -1000);
-        QCOMPARE(commands.size(), 0);
-    }
-
-    // A folder that cannot be kept within its limit refuses photos with -59
-    // and a level-2 line, no command; a full one is trimmed first. The last
-    // folder handed over is the one used.
+    // A folder that cannot be kept within its limit refuses photos, a
+    // client's or a stream tick's, with -59 or no capture and a level-2 line;
+    // a full one is trimmed first. The last folder handed over is the one used.
     void folderCheck()
     {
-        QSignalSpy commands(m_hub, &Hub::CommandReceived);
-        const QByteArray full = QFile::encodeName(m_dir.path());
+        startMachine();
+        const QByteArray photos = QFile::encodeName(m_dir.path() + "/photo");
         for (int i = 0; i < 3; ++i)
-            QVERIFY(QFile(m_dir.path() + QStringLiteral("/%1").arg(i)).open(QIODevice::WriteOnly));
-        m_hub->SetPhotoFolder(full, 2);
-        m_hub->SetPhotoFolder(full + "/missing", 100);
-        QCOMPARE(m_client->callStatus("TakePhoto"), -59);
-        QCOMPARE(m_client->callStatus("TakePhotoStream", {5}), -59);
-        QCOMPARE(commands.size(), 0);
-        QCOMPARE(m_log.messages(),
-            (QStringList{"TakePhoto: max photos reached, no more photo please",
-                "TakePhotoStream: max photos reached, no more photo please"}));
-        QCOMPARE(m_log.lines.at(0).level, 2u);
-        m_hub->SetPhotoFolder(full, 2);
-        QCOMPARE(m_client->callStatus("TakePhoto"), 0);
-        QCOMPARE(commands.size(), 1);
-        QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files).size(), 2);
+            QVERIFY(QFile(photos + "/" + QByteArray::number(i)).open(QIODevice::WriteOnly));
+        hub()->SetPhotoFolder(photos, 2);
+        hub()->SetPhotoFolder(photos + "/missing", 100);
+        PhotoClient client;
+        QCOMPARE(client.callStatus("TakePhoto"), -59);
+        QCOMPARE(client.callStatus("TakePhotoStream", {5}), -59);
+        QVERIFY(QMetaObject::invokeMethod(m_ctrl, "TakePhotoForStream"));
+        QVERIFY(m_drain->drain());
+        QCOMPARE(
+            m_log->levels(": max photos reached, no more photo please"), QList<uint>({2, 2, 2}));
+        QCOMPARE(m_mocks.camera.callLog("CaptureSingle"), QStringList());
+        hub()->SetPhotoFolder(photos, 2);
+        QVERIFY(client.callStatus("TakePhoto") != -59);
+        QCOMPARE(QDir(photos).entryList(QDir::Files).size(), 2);
     }
 
-    // EmitEvent sends the matching signal for a list of the right length
-    // only, and logs every call. The last signal marks the end, so missing
-    // ones show without waiting for a time-out.
-    void emitEventPublishesSignals()
+    // Error replies (an absent peer's too), replies after the time-out and
+    // replies of the wrong type: empty results, but [0, false] for
+    // VideoGetActive.
+    void siblingFailures_data()
     {
-        m_hub->EmitEvent(Hub::PhotoEvent_CameraEnabled, {true});
-        m_hub->EmitEvent(Hub::PhotoEvent_PhotoTaken, {0, "/p/a.jpg"});
-        m_hub->EmitEvent(Hub::PhotoEvent_PhotoTaken, {0});
-        m_hub->EmitEvent(Hub::PhotoEvent_CameraEnabled, {true, 1});
-        m_hub->EmitEvent(static_cast<Hub::PhotoEvent>(3), {1});
-        m_hub->EmitEvent(Hub::PhotoEvent_PhotoStreamStopped, {7});
-        QVERIFY(m_client->waitForSignal("PhotoStreamStopped"));
-        QCOMPARE(m_client->received,
-            (QStringList{
-                "CameraEnabled(true)", "PhotoTaken(0,/p/a.jpg)", "PhotoStreamStopped(7)"}));
-        QCOMPARE(m_log.messages().join(',').remove("Emit Photo Event "), "0,1,1,0,3,2");
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<char>("out"); // reply signature of the status methods
+        QTest::newRow("error") << "raise dbus.exceptions.DBusException('boom', name='x.E')" << 'i';
+        QTest::newRow("late") << "__import__('time').sleep(0.5); ret = 0" << 'i';
+        QTest::newRow("wrong type") << "ret = 'x'" << 's';
     }
-
-    // A name another connection owns cannot be registered.
-    void registrationFailsWhenNameIsTaken()
-    {
-        QVERIFY(QDBusConnection::connectToBus(QDBusConnection::SessionBus, "other")
-                    .registerService("com.zandrel.quor.taken"));
-        QVERIFY(!Hub().RegisterDBusService("com.zandrel.quor.taken", "/other/path"));
-    }
-
-    // Every command value reaches its method with its argument (Disable with
-    // save false; any camera value but 1-3 captures, any RGB value but 1 asks).
-    void callsAndResults()
-    {
-        QCOMPARE(camera(0, {"/p/a.jpg"}), QVariantList{0});
-        QCOMPARE(camera(1, {"/p/b.jpg"}), QVariantList{0});
-        QCOMPARE(camera(2, {true}), QVariantList{0});
-        QCOMPARE(camera(3, {1, 2}), (QVariantList{0, true}));
-        QCOMPARE(camera(7, {"/p/c.jpg"}), QVariantList{0});
-        QCOMPARE(rgb(0, {1}), QVariantList{false});
-        QCOMPARE(rgb(1, {true}), QVariantList{0});
-        QCOMPARE(rgb(5, {}), QVariantList{true});
-        QCOMPARE(rgb(1, {false}), QVariantList{0});
-        QCOMPARE(log(m_mocks.camera.calls()),
-            (QStringList{"CaptureImage(/p/a.jpg)", "CaptureSingle(/p/b.jpg)",
-                "VideoSetActive(true)", "VideoGetActive()", "CaptureImage(/p/c.jpg)"}));
-        QCOMPARE(log(m_mocks.rgb.calls()),
-            (QStringList{
-                "IsDisabled()", "Disable(true,false)", "IsDisabled()", "Disable(false,false)"}));
-        QCOMPARE(m_log.messages().first(), "Camera Call Synch 0");
-        QCOMPARE(m_log.messages().at(5), "RGBManager Call Synch 0");
-    }
-
-    // Error replies, replies after the time-out, replies of the wrong type
-    // and absent peers: empty results, but [0, false] for VideoGetActive.
-    void failures_data()
-    {
-        QTest::addColumn<QString>("code"); // empty: the peer is absent
-        QTest::addColumn<QString>("out"); // reply signature of the status methods
-        QTest::newRow("error")
-            << "raise dbus.exceptions.DBusException('boom', name='com.zandrel.Error')"
-            << "i";
-        QTest::newRow("late") << "__import__('time').sleep(0.8); ret = 0"
-                              << "i";
-        QTest::newRow("wrong type") << "ret = 'x'"
-                                    << "s";
-        QTest::newRow("absent") << ""
-                                << "i";
-    }
-    void failures()
+    void siblingFailures()
     {
         QFETCH(QString, code);
-        QFETCH(QString, out);
-        const QString b = "b";
-        QString getActive = code;
-        getActive.replace("'x'", "('x', False)");
-        QVERIFY(m_mocks.camera.addMethod("CaptureSingle", "s", out, code));
-        QVERIFY(m_mocks.camera.addMethod("VideoSetActive", b, out, code));
-        QVERIFY(m_mocks.camera.addMethod("VideoGetActive", QString(), out + b, getActive));
-        const QString flag = out == "s" ? out : b; // IsDisabled answers a flag
-        QVERIFY(m_mocks.rgb.addMethod("IsDisabled", QString(), flag, code));
-        QVERIFY(m_mocks.rgb.addMethod("Disable", "bb", out, code));
-        Hub* hub = code.isEmpty() ? m_absent : m_hub;
-        QCOMPARE(camera(1, {"/p/x.jpg"}, hub), QVariantList());
-        QCOMPARE(camera(2, {true}, hub), QVariantList());
-        QCOMPARE(camera(3, {}, hub), (QVariantList{0, false}));
-        QCOMPARE(rgb(0, {}, hub), QVariantList());
-        QCOMPARE(rgb(1, {true}, hub), QVariantList());
-    }
-
-    // A bad argument count, or no client at all: an empty result after the
-    // entry line, and no call reaches the peer.
-    void noCallMade()
-    {
-        Hub unset;
-        QCOMPARE(camera(1, {}), QVariantList());
-        QCOMPARE(camera(1, {1, 2}), QVariantList());
-        QCOMPARE(camera(2, {}), QVariantList());
-        QCOMPARE(rgb(1, {}), QVariantList());
-        QCOMPARE(rgb(1, {true, true}), QVariantList());
-        QCOMPARE(camera(3, {}, &unset), QVariantList());
-        QVERIFY(!unset.IsEnabledCamera());
-        QCOMPARE(rgb(0, {}, &unset), QVariantList());
-        QVERIFY(m_mocks.camera.calls().isEmpty() && m_mocks.rgb.calls().isEmpty());
-        QCOMPARE(m_log.lines.size(), 8);
+        QFETCH(char, out);
+        QVERIFY(m_mocks.camera.addMethod("CaptureSingle", "s", QString(out), code));
+        QVERIFY(m_mocks.camera.addMethod("VideoSetActive", "b", QString(out), code));
+        QVERIFY(m_mocks.camera.addMethod("VideoGetActive", "", QString(out) + "b",
+            QString(code).replace("'x'", "('x', False)")));
+        QVERIFY(m_mocks.rgb.addMethod("IsDisabled", "", out == 's' ? "s" : "b", code));
+        QVERIFY(m_mocks.rgb.addMethod("Disable", "bb", QString(out), code));
+        Hub* h = hub();
+        QCOMPARE(
+            h->CameraCallSynch(Hub::CameraCommand_CaptureSingle, {"/p/x.jpg"}), QVariantList());
+        QCOMPARE(h->CameraCallSynch(Hub::CameraCommand_VideoSetActive, {true}), QVariantList());
+        QCOMPARE(
+            h->CameraCallSynch(Hub::CameraCommand_VideoGetActive, {}), QVariantList({0, false}));
+        QCOMPARE(h->RGBManagerCallSynch(Hub::RGBManagerCommand_IsDisabled, {}), QVariantList());
+        QCOMPARE(h->RGBManagerCallSynch(Hub::RGBManagerCommand_Disable, {true}), QVariantList());
     }
 
     // Over the bus, IsEnabledCamera is true only for status 0 with video active.
-    void isEnabledCamera_data()
-    {
-        QTest::addColumn<QString>("reply");
-        QTest::addColumn<bool>("expected");
-        QTest::newRow("active") << "(0, True)" << true;
-        QTest::newRow("inactive") << "(0, False)" << false;
-        QTest::newRow("failing status") << "(1, True)" << false;
-    }
     void isEnabledCamera()
     {
-        QFETCH(QString, reply);
-        QVERIFY(m_mocks.camera.addMethod("VideoGetActive", "", "ib", "ret = " + reply));
-        QTEST(m_client->call("IsEnabledCamera").arguments().value(0).toBool(), "expected");
+        for (const QString reply : {"(0, True)", "(0, False)", "(1, True)"}) {
+            QVERIFY(m_mocks.camera.addMethod("VideoGetActive", "", "ib", "ret = " + reply));
+            QCOMPARE(PhotoClient().call("IsEnabledCamera").arguments(),
+                QVariantList{reply == "(0, True)"});
+        }
     }
 
-    // CaptureDone is relayed unchanged whatever its status, without a line.
-    void captureDoneIsRelayed()
+    // The RGB feature is switched off around the capture and on again only
+    // when it was on; what cannot be done is logged.
+    void captureSequence_data()
     {
-        QSignalSpy events(m_hub, &Hub::EventReceived);
-        QVERIFY(m_mocks.camera.emitSignal("CaptureDone", "is", {-3, "/p/x.jpg"}));
-        QVERIFY(events.wait());
-        QCOMPARE(events.at(0).at(0).value<Hub::CameraEvent>(), Hub::CameraEvent_CaptureDone);
-        QCOMPARE(events.at(0).at(1).value<QVariantList>(), (QVariantList{-3, "/p/x.jpg"}));
-        QVERIFY(m_log.lines.isEmpty());
+        QTest::addColumn<QString>("isDisabled");
+        QTest::addColumn<int>("disable"); // Disable's status
+        QTest::addColumn<QString>("calls"); // R0 IsDisabled, R1 Disable, C1 CaptureSingle
+        QTest::addColumn<QStringList>("lines");
+        const QString off = "ret = False";
+        QTest::newRow("switched off and on") << off << 0 << "R0 R1 C1 R1" << QStringList();
+        QTest::newRow("switching fails")
+            << off << 1 << "R0 R1 C1 R1" << QStringList{"Cannot disable RGB", "Cannot enable RGB"};
+        QTest::newRow("already off") << "ret = True" << 0 << "R0 C1" << QStringList();
+        QTest::newRow("unknown") << "raise Exception('no')" << 0 << "R0 C1"
+                                 << QStringList{"I don't know if the RGB is disabled, do nothing"};
+    }
+    void captureSequence()
+    {
+        QFETCH(QString, isDisabled);
+        QFETCH(int, disable);
+        QFETCH(QString, calls);
+        QVERIFY(m_mocks.rgb.addMethod("IsDisabled", QString(), "b", isDisabled));
+        QVERIFY(
+            m_mocks.rgb.addMethod("Disable", "bb", "i", QStringLiteral("ret = %1").arg(disable)));
+        startMachine();
+        m_ctrl->CapturePhoto();
+        const QStringList messages = m_log->messages();
+        QCOMPARE(messages.filter(" Call Synch ")
+                     .replaceInStrings(QRegularExpression("^(.).* Call Synch "), "\\1")
+                     .join(' '),
+            calls);
+        QTEST(messages.filter(QRegularExpression("RGB$|nothing$")), "lines");
+        const QStringList switched{"Disable(true,false)", "Disable(false,false)"};
+        QCOMPARE(m_mocks.rgb.callLog("Disable"), calls.count('R') == 3 ? switched : QStringList());
     }
 
-    // Absent at start: a check every second and no event.
-    void absentCameraIsCheckedEverySecond()
+    // No photo is written over another: a name taken on disk gets the next
+    // free counter, and no name comes twice, also when its file is not there
+    // (the mock writes none, as if the camera were late or trimming had run).
+    // The names taken are those of the second each capture starts in.
+    void photoNamesAreNeverReused()
     {
-        Hub hub;
-        QSignalSpy events(&hub, &Hub::EventReceived);
-        QVERIFY(hub.InitCameraProxy("com.zandrel.quor.missing", kCameraPath, kTimeoutMs));
-        QVERIFY(m_log.waitFor(QStringLiteral("Check for Service com.zandrel.quor.missing on path "
-                                             "/com/zandrel/quor/cameramanager/cameraobj Up"),
-            2, 5000));
-        QCOMPARE(events.size(), 0);
-        QCOMPARE(hub.findChild<QTimer*>()->interval(), 1000);
+        startMachine();
+        QStringList taken; // files there before a capture
+        for (int i = 0; i < 3; ++i) {
+            const QString stamp = QDateTime::currentDateTime().toString("yyyyMMddhhmmss");
+            for (const char* suffix : {"", "_1"}) {
+                taken << m_dir.path() + "/photo/image_" + stamp + suffix + ".jpg";
+                QVERIFY(QFile(taken.last()).open(QIODevice::WriteOnly));
+            }
+            m_ctrl->CapturePhoto();
+            const QStringList paths
+                = m_mocks.camera.callLog("CaptureSingle")
+                      .replaceInStrings(QRegularExpression("^CaptureSingle\\((.*)\\)$"), "\\1");
+            if (!paths.isEmpty()) // the camera's report ends this capture
+                m_ctrl->dbusInterface()->CaptureDone(0, paths.last());
+        }
+        const QStringList paths
+            = m_mocks.camera.callLog("CaptureSingle")
+                  .replaceInStrings(QRegularExpression("^CaptureSingle\\((.*)\\)$"), "\\1");
+        QCOMPARE(QSet<QString>(paths.cbegin(), paths.cend()).size(), 3);
+        for (const QString& path : paths)
+            QVERIFY2(!taken.contains(path), qPrintable(path));
     }
 
-    // Present at start: found by one check, then followed as it leaves and
-    // returns, one event each, with the check timer stopped.
-    void presenceIsFollowed()
+    // A stream counts the photos reported while it runs, whatever asked for
+    // them, and starts from 0 again after each stop.
+    void streamCountsPhotos()
     {
-        Hub hub;
-        QSignalSpy events(&hub, &Hub::EventReceived);
-        QVERIFY(hub.InitCameraProxy(kCamera, kCameraPath, kTimeoutMs));
-        QVERIFY(events.wait(5000));
-        const QString check = QStringLiteral("Check for Service %1 on path %2 Up")
-                                  .arg(QLatin1String(kCamera), QLatin1String(kCameraPath));
-        QCOMPARE(m_log.messages().filter(QLatin1String(kCamera)),
-            (QStringList{check, check + ": SUCCEED",
-                QStringLiteral("Camera DBus service %1 REGISTERED").arg(QLatin1String(kCamera))}));
+        QVERIFY(m_mocks.captureWrites(m_dir.path()));
+        startMachine();
+        PhotoClient client;
+        client.call("TakePhotoStream", {3600});
+        client.call("TakePhoto");
+        QVERIFY(client.waitForSignal("PhotoTaken(0,"));
+        client.call("StopPhotoStream");
+        client.call("StopPhotoStream");
+        QVERIFY(client.waitForSignal("PhotoStreamStopped(0)"));
+        QCOMPARE(client.received.filter("Stopped"),
+            (QStringList{"PhotoStreamStopped(1)", "PhotoStreamStopped(0)"}));
+    }
+
+    // The camera manager's departure stops the machine, its return starts it.
+    void followsCameraManager()
+    {
+        startMachine();
         QVERIFY(m_mocks.camera.stop());
-        QTRY_COMPARE(events.size(), 2);
+        QTRY_VERIFY(!m_ctrl->stateMachine().isRunning());
         QVERIFY(m_mocks.camera.start());
-        QTRY_COMPARE(events.size(), 3);
-        QCOMPARE(
-            events.at(1).at(1).value<QVariantList>() + events.at(2).at(1).value<QVariantList>(),
-            (QVariantList{false, true}));
-        QVERIFY(m_log.contains("Camera DBus service com.zandrel.quor.cameramanager UNREGISTERED"));
-        QVERIFY(!hub.findChild<QTimer*>()->isActive());
-        QCOMPARE(m_log.count(check), 2); // "Up" and "Up: SUCCEED" of the one check
+        QTRY_VERIFY(m_ctrl->stateMachine().isRunning());
+    }
+
+    // The user setting and the power state decide whether the machine's
+    // start or a power signal switch the camera on; a client's request does
+    // not consult them.
+    void enablingPolicy_data()
+    {
+        QTest::addColumn<QString>("trigger");
+        QTest::addColumn<QByteArray>("setting"); // null: no file; "/": a folder
+        QTest::addColumn<QString>("power"); // GetPowerOk's answer
+        QTest::addColumn<bool>("enables");
+        QTest::newRow("start, user off") << "start" << QByteArray("0") << "(0, True)" << false;
+        QTest::newRow("start, no file") << "start" << QByteArray() << "(0, True)" << false;
+        QTest::newRow("start, empty file") << "start" << QByteArray("") << "(0, True)" << false;
+        QTest::newRow("start, unreadable") << "start" << QByteArray("/") << "(0, True)" << false;
+        QTest::newRow("start, garbage") << "start" << QByteArray("yes") << "(0, True)" << false;
+        QTest::newRow("start, no power") << "start" << QByteArray("1") << "(0, False)" << false;
+        QTest::newRow("start, status failed") << "start" << QByteArray("1") << "(1, True)" << false;
+        QTest::newRow("start, power") << "start" << QByteArray("1") << "(0, True)" << true;
+        QTest::newRow("power ok, user on") << "power" << QByteArray("2") << "(0, False)" << true;
+        QTest::newRow("power ok, user off") << "power" << QByteArray("0") << "(0, True)" << false;
+        QTest::newRow("power lost") << "lost" << QByteArray("1") << "(0, False)" << false;
+        QTest::newRow("client, user off") << "client" << QByteArray("0") << "(0, True)" << true;
+    }
+    void enablingPolicy()
+    {
+        QFETCH(QByteArray, setting);
+        QFETCH(QString, power);
+        QFETCH(QString, trigger);
+        QFile file(m_settings);
+        if (setting == "/")
+            QVERIFY(QDir().mkdir(m_settings));
+        else if (!setting.isNull())
+            QVERIFY(file.open(QIODevice::WriteOnly)
+                && (setting.isEmpty() || file.write("[IPCAMERA]\nuser_enabled=" + setting) > 0));
+        file.close();
+        QVERIFY(m_mocks.status.addMethod("GetPowerOk", QString(), "ib", "ret = " + power));
+        if (trigger == "start") {
+            emit hub()->EventReceived(Hub::CameraEvent_ServiceAvailable, {true});
+        } else {
+            startMachine();
+            if (trigger == "client")
+                PhotoClient().call("EnableCamera", {true});
+            else
+                QVERIFY(m_mocks.status.emitSignal("PowerOkChanged", "b", {trigger == "power"}));
+        }
+        if (trigger != "client")
+            QVERIFY(m_log->waitFor("camera enabled by user"));
+        QVERIFY(m_drain->drain());
+        QTEST(m_mocks.camera.callLog("VideoSetActive").contains("VideoSetActive(true)"), "enables");
     }
 };
 

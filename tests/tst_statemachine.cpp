@@ -1,3 +1,4 @@
+#include "MachineDrain.h"
 #include "PhotoManagerCtrl.h"
 #include "RecordingLog.h"
 #include "platform/Configuration.h"
@@ -11,62 +12,52 @@ using Hub = DBusInterface;
 class TestStateMachine : public QObject {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
     RecordingLog* m_log = nullptr;
     PhotoManagerCtrl* m_ctrl = nullptr;
+    MachineDrain* m_drain = nullptr;
 
-    void command(Hub::PhotoCommand cmd, const QVariantList& args = {})
-    {
-        emit m_ctrl->dbusInterface()->CommandReceived(cmd, args);
-    }
-    void cameraEvent(Hub::CameraEvent evt, const QVariantList& args)
-    {
-        emit m_ctrl->dbusInterface()->EventReceived(evt, args);
-    }
-    // State changes and operations in order, abbreviated: "Off+" enters
-    // OffState, "Off-" leaves it; "enable", "disable", "guard+", "photo", "guard-".
+    // State changes and the controller's operations in order: "Off+" enters
+    // OffState, "Off-" leaves it; operations by their first word.
     QString trace() const
     {
-        static const QList<QPair<QString, QString>> names{{"OffState::onEntry", "Off+"},
-            {"OffState::onExit", "Off-"}, {"OnState::onEntry", "On+"}, {"OnState::onExit", "On-"},
-            {"CaptureState::onEntry", "Capture+"}, {"CaptureState::onExit", "Capture-"},
-            {"Enable camera", "enable"}, {"Disable Camera", "disable"},
-            {"Start capture photo timer", "guard+"}, {"Stop capture photo timer", "guard-"},
-            {"Capture Photo", "photo"}};
-        QStringList result;
-        for (const QString& message : m_log->messages()) {
-            for (const auto& name : names) {
-                if (message == name.first)
-                    result << name.second;
-            }
+        QStringList steps;
+        for (QString step : m_log->messages().filter(QRegularExpression(
+                 "State::on|^(Enable|Disable) [cC]amera$|^Capture Photo$|capture photo timer$")))
+            steps << (step.contains("State::")
+                    ? step.replace("State::onEntry", "+").replace("State::onExit", "-")
+                    : step.section(' ', 0, 0).toLower());
+        return steps.join(' ');
+    }
+    // Runs the steps in order: "up" and "down" report the camera manager
+    // arriving and leaving; "on", "off" and "photo" are client requests;
+    // "~On+" waits for OnState's next entry, "stopped" for the machine to
+    // stop; "quick" shortens the capture guard. Then lets the machine settle.
+    void run(const QString& script)
+    {
+        QHash<QString, int> waits;
+        DBusInterface* hub = m_ctrl->dbusInterface();
+        for (const QString& step : script.split(' ')) {
+            if (step == "up" || step == "down")
+                emit hub->EventReceived(Hub::CameraEvent_ServiceAvailable, {step == "up"});
+            else if (step == "on" || step == "off")
+                emit hub->CommandReceived(Hub::PhotoCommand_EnableCamera, {step == "on"});
+            else if (step == "photo")
+                emit hub->CommandReceived(Hub::PhotoCommand_TakePhoto, {});
+            else if (step == "quick")
+                m_ctrl->setCaptureTimeout(10);
+            else if (step == "stopped")
+                QTRY_VERIFY(!m_ctrl->stateMachine().isRunning());
+            else
+                QVERIFY(m_log->waitFor(
+                    QString(step).replace("~", "").replace("+", "State::onEntry"), ++waits[step]));
         }
-        return result.join(' ');
-    }
-    // Events are handled in order: once this enable or disable shows, all
-    // events posted before it have been handled.
-    void settle(bool enable)
-    {
-        const QString effect = enable ? "OnState::onEntry" : "OffState::onEntry";
-        const int before = m_log->count(effect);
-        command(Hub::PhotoCommand_EnableCamera, {enable});
-        QVERIFY(m_log->waitFor(effect, before + 1));
-    }
-    void start(bool on = false)
-    {
-        cameraEvent(Hub::CameraEvent_ServiceAvailable, {true});
-        QVERIFY(m_log->waitFor("statemachine available"));
-        if (on)
-            settle(true);
-        m_log->lines.clear();
+        QVERIFY(m_drain->drain());
     }
 
 private slots:
-    void initTestCase()
-    {
-        Configuration::setFilePath(m_dir.path() + "/none.ini");
-    }
     void init()
     {
+        Configuration::setFilePath("/nonexistent/settings.ini");
         m_log = new RecordingLog;
         m_ctrl = new PhotoManagerCtrl("/com/zandrel/quor/photomanager/photoobj");
         // The wiring Initialize makes, without a bus.
@@ -76,6 +67,10 @@ private slots:
         QVERIFY(connect(m_ctrl->dbusInterface(),
             SIGNAL(EventReceived(DBusInterface::CameraEvent, QVariantList)), m_ctrl,
             SLOT(CameraEvent(DBusInterface::CameraEvent, QVariantList))));
+        m_drain = new MachineDrain(m_ctrl->stateMachine());
+        run("up ~Off+"); // a start enters OffState with the camera off
+        QCOMPARE(trace(), "Off+ disable");
+        m_log->lines.clear();
     }
     void cleanup()
     {
@@ -85,73 +80,29 @@ private slots:
         delete m_log;
     }
 
-    // A start enters OffState (camera off); enabling moves to OnState.
-    void startThenEnable()
+    // A photo switches the camera on for it from OffState and leaves it on
+    // from OnState; the guard ends a capture nothing reports on, requests
+    // meanwhile are discarded. The camera manager leaving ends a capture, and
+    // the next start enters OffState, also when it comes before the stop took
+    // effect.
+    void sequences_data()
     {
-        cameraEvent(Hub::CameraEvent_ServiceAvailable, {true});
-        QVERIFY(m_log->waitFor("statemachine available"));
-        settle(true);
-        QCOMPARE(trace(), "Off+ disable Off- enable On+");
-    }
-
-    // A photo from OffState switches the camera on for it and off after;
-    // from OnState it leaves it on. A failed capture ends the capture too.
-    void captureReturnsToInterruptedState_data()
-    {
-        QTest::addColumn<bool>("on");
-        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("script");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("from off")
-            << false << 0 << "Off- enable Capture+ guard+ photo Capture- guard- Off+ disable";
-        QTest::newRow("from on, failed")
-            << true << -5 << "On- Capture+ guard+ photo Capture- guard- On+";
+        const QString fromOn = "Off- enable On+ On- Capture+ start capture Capture- stop On+";
+        const QString stop = fromOn + " Off+ disable";
+        const QString fromOff = "Off- enable Capture+ start capture Capture- stop Off+ disable";
+        QTest::newRow("photo from off") << "quick photo ~Off+" << fromOff;
+        QTest::newRow("photo from on") << "quick on ~On+ photo ~On+" << fromOn;
+        QTest::newRow("requests meanwhile") << "quick on ~On+ photo off photo on ~On+" << fromOn;
+        QTest::newRow("stop, start") << "on ~On+ photo ~Capture+ down stopped on up ~Off+" << stop;
+        QTest::newRow("return before the stop") << "on ~On+ photo ~Capture+ down up ~Off+" << stop;
     }
-    void captureReturnsToInterruptedState()
+    void sequences()
     {
-        QFETCH(bool, on);
-        QFETCH(int, status);
-        start(on);
-        command(Hub::PhotoCommand_TakePhoto);
-        cameraEvent(Hub::CameraEvent_CaptureDone, {status, "/p/a.jpg"});
-        QVERIFY(m_log->waitFor(on ? "OnState::onEntry" : "OffState::onEntry"));
+        QFETCH(QString, script);
+        run(script);
         QTEST(trace(), "expected");
-    }
-
-    // The capture guard ends a capture whose CaptureDone never comes.
-    void captureGuardEndsCapture()
-    {
-        m_ctrl->setCaptureTimeout(100);
-        start(true);
-        command(Hub::PhotoCommand_TakePhoto);
-        QVERIFY(m_log->waitFor("OnState::onEntry"));
-        QCOMPARE(trace(), "On- Capture+ guard+ photo Capture- guard- On+");
-    }
-
-    // A stop runs no exit action, events meanwhile have no effect, and the
-    // next start enters OffState again; a return before the stop has taken
-    // effect restarts the machine all the same.
-    void stopAndRestart_data()
-    {
-        QTest::addColumn<bool>("quickReturn");
-        QTest::newRow("stop, then start") << false;
-        QTest::newRow("return before the stop took effect") << true;
-    }
-    void stopAndRestart()
-    {
-        QFETCH(bool, quickReturn);
-        start(true);
-        command(Hub::PhotoCommand_TakePhoto);
-        QVERIFY(m_log->waitFor("Capture Photo"));
-        cameraEvent(Hub::CameraEvent_ServiceAvailable, {false});
-        if (!quickReturn) {
-            QTRY_VERIFY(!m_ctrl->stateMachine().isRunning());
-            command(Hub::PhotoCommand_EnableCamera, {true});
-        }
-        m_log->lines.clear();
-        cameraEvent(Hub::CameraEvent_ServiceAvailable, {true});
-        QVERIFY(m_log->waitFor("statemachine available"));
-        QVERIFY(m_ctrl->stateMachine().isRunning());
-        QCOMPARE(trace(), "Off+ disable");
     }
 };
 

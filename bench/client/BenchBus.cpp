@@ -39,3 +39,8 @@ QString BenchBus::address() const
 {
     return m_address;
 }
+
+qint64 BenchBus::pid() const
+{
+    return m_daemon.processId();
+}

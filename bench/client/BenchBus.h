@@ -13,6 +13,7 @@ public:
     bool start();
     void stop();
     QString address() const;
+    qint64 pid() const;
 
 private:
     QProcess m_daemon;

@@ -137,6 +137,16 @@ QString BenchSide::photoDir() const
     return m_dataDir.path() + QStringLiteral("/photo");
 }
 
+QVector<qint64> BenchSide::pids() const
+{
+    QVector<qint64> pids{m_bus.pid()};
+    for (const auto& peer : m_peers)
+        pids << peer->pid();
+    if (m_service && m_service->isRunning())
+        pids << m_service->pid();
+    return pids;
+}
+
 QDBusMessage BenchSide::photoCall(const QString& method, const QVariantList& args)
 {
     QDBusMessage message = QDBusMessage::createMethodCall(QString::fromLatin1(kPhotoService),

@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QVariantList>
+#include <QVector>
 
 #include <memory>
 #include <vector>
@@ -63,6 +64,8 @@ public:
     QDBusConnection connection() const;
     QString busAddress() const;
     QString photoDir() const;
+    // Every process of this side that runs now: bus, siblings, service.
+    QVector<qint64> pids() const;
 
     // Prepared method calls of the photo service and of the siblings.
     static QDBusMessage photoCall(const QString& method, const QVariantList& args = {});

@@ -32,8 +32,13 @@ MachineInfo MachineInfo::read()
 
 QString MachineInfo::summary() const
 {
-    return QStringLiteral("%1 cores (nproc), %2, %3 GiB memory")
-        .arg(cores)
+    const QString mode = pinnedCpu < 0
+        ? QStringLiteral("%1 cores (nproc)").arg(cores)
+        : QStringLiteral("one CPU (every process pinned to CPU %1 of %2)")
+              .arg(pinnedCpu)
+              .arg(cores);
+    return QStringLiteral("%1, %2, %3 GiB memory")
+        .arg(mode)
         .arg(cpuModel.isEmpty() ? QStringLiteral("unknown processor") : cpuModel)
         .arg(static_cast<double>(memoryKiB) / (1024.0 * 1024.0), 0, 'f', 1);
 }

@@ -43,6 +43,14 @@ void ResultTable::add(const QString& benchmark, const QString& unit, double daem
     m_rows.append(Row{benchmark, unit, daemon, floor, goal, target});
 }
 
+void ResultTable::setTarget(const QString& benchmarkStart, double target)
+{
+    for (Row& row : m_rows) {
+        if (row.goal != Goal::None && row.benchmark.startsWith(benchmarkStart))
+            row.target = target;
+    }
+}
+
 const QVector<ResultTable::Row>& ResultTable::rows() const
 {
     return m_rows;

@@ -32,6 +32,9 @@ public:
     void add(const QString& benchmark, const QString& unit, double daemon, double floor,
         Goal goal = Goal::None, double target = 0);
     const QVector<Row>& rows() const;
+    // A mode's own goal: the target of every row with a goal whose name
+    // starts with this text.
+    void setTarget(const QString& benchmarkStart, double target);
 
     void print(std::FILE* out) const;
     bool writeCsv(const QString& path) const;

@@ -65,19 +65,20 @@ bool olderFirst(const Entry& a, const Entry& b)
     return a.decodedName.compare(b.decodedName) > 0;
 }
 
-// The names of the visible regular files of an open folder (what
-// QDir::Files | QDir::NoSymLinks lists), without following any link. The
-// directory entry's type decides; only entries of unknown type are stat'ed.
-std::vector<QByteArray> regularFileNames(int dirFd)
+// Calls visit with the name of each visible regular file of an open folder
+// (what QDir::Files | QDir::NoSymLinks lists), without following any link.
+// The directory entry's type decides; only entries of unknown type are stat'ed.
+template <typename Visit> void forEachRegularFile(int dirFd, Visit visit)
 {
-    std::vector<QByteArray> names;
     const int listFd = ::dup(dirFd);
     DIR* dir = listFd < 0 ? nullptr : ::fdopendir(listFd);
     if (!dir) {
         if (listFd >= 0)
             ::close(listFd);
-        return names;
+        return;
     }
+    // The copy shares the folder's read position with dirFd: start over.
+    ::rewinddir(dir);
     while (const dirent* item = ::readdir(dir)) {
         if (item->d_name[0] == '.')
             continue;
@@ -86,10 +87,24 @@ std::vector<QByteArray> regularFileNames(int dirFd)
             || (item->d_type == DT_UNKNOWN
                 && ::fstatat(dirFd, item->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0
                 && S_ISREG(st.st_mode)))
-            names.emplace_back(item->d_name);
+            visit(item->d_name);
     }
     ::closedir(dir);
+}
+
+std::vector<QByteArray> regularFileNames(int dirFd)
+{
+    std::vector<QByteArray> names;
+    forEachRegularFile(dirFd, [&names](const char* name) { names.emplace_back(name); });
     return names;
+}
+
+// Counting is what every photo pays; it allocates nothing.
+qint64 regularFileCount(int dirFd)
+{
+    qint64 count = 0;
+    forEachRegularFile(dirFd, [&count](const char*) { ++count; });
+    return count;
 }
 
 // The files with their times and sizes, for those that are still regular
@@ -154,11 +169,10 @@ bool FolderManager::RemoveExceedingFiles() const
         return false;
 
     const Limits limits{m_settings.maxPhotos(), m_settings.maxBytes(), m_settings.minFreeBytes()};
-    // Sizes and times are read only when a limit may be exceeded.
-    const std::vector<QByteArray> names = regularFileNames(dirFd);
-    Usage usage{static_cast<qint64>(names.size()), 0, freeBytes(dirFd, limits.minFreeBytes)};
+    // Names, sizes and times are read only when a limit may be exceeded.
+    Usage usage{regularFileCount(dirFd), 0, freeBytes(dirFd, limits.minFreeBytes)};
     if (limits.exceeded(usage) || limits.maxBytes > 0) {
-        std::vector<Entry> files = withTimes(dirFd, names);
+        std::vector<Entry> files = withTimes(dirFd, regularFileNames(dirFd));
         usage = usageOf(files, usage.freeBytes);
         const Limits goal = reachable(limits, files, usage.freeBytes);
         if (goal.exceeded(usage))

@@ -4,18 +4,108 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 const char* const kPhotoLogObjectPath = "/com/zandrel/quor/photomanager/photoobj";
+
+namespace {
+// Longer lines are cut at 511 characters.
+const std::size_t kLineSize = 512;
+
+// True when every conversion of the format is %s, %d or %%, as in all the
+// daemon's own lines; those are formatted here, anything else by vsnprintf.
+bool onlyPlainConversions(const char* format)
+{
+    for (const char* p = std::strchr(format, '%'); p; p = std::strchr(p + 2, '%')) {
+        if (p[1] != 's' && p[1] != 'd' && p[1] != '%')
+            return false;
+    }
+    return true;
+}
+
+// A bounded writer of one line: it keeps what fits and drops the rest, as
+// vsnprintf does.
+class LineWriter {
+public:
+    explicit LineWriter(char* line)
+        : m_out(line)
+        , m_end(line + kLineSize - 1)
+    {
+    }
+    void put(const char* text, std::size_t length)
+    {
+        const auto room = static_cast<std::size_t>(m_end - m_out);
+        const std::size_t n = length < room ? length : room;
+        std::memcpy(m_out, text, n);
+        m_out += n;
+    }
+    void put(const char* text)
+    {
+        // vsnprintf writes a null string argument this way.
+        put(text ? text : "(null)", std::strlen(text ? text : "(null)"));
+    }
+    void put(int value)
+    {
+        char digits[12];
+        char* first = digits + sizeof digits;
+        // Negated as unsigned, so that the lowest int has its digits too.
+        unsigned int magnitude
+            = value < 0 ? 0u - static_cast<unsigned int>(value) : static_cast<unsigned int>(value);
+        do {
+            *--first = static_cast<char>('0' + magnitude % 10);
+            magnitude /= 10;
+        } while (magnitude != 0);
+        if (value < 0)
+            *--first = '-';
+        put(first, static_cast<std::size_t>(digits + sizeof digits - first));
+    }
+    void finish()
+    {
+        *m_out = '\0';
+    }
+
+private:
+    char* m_out;
+    char* m_end;
+};
+
+// The same text as vsnprintf(line, kLineSize, format, args) for a format of
+// plain conversions, without the general machinery (the daemon writes a line
+// for nearly every step of a photo).
+void formatPlain(char* line, const char* format, va_list args)
+{
+    LineWriter out(line);
+    const char* p = format;
+    for (const char* percent = std::strchr(p, '%'); percent; percent = std::strchr(p, '%')) {
+        out.put(p, static_cast<std::size_t>(percent - p));
+        switch (percent[1]) {
+        case 's':
+            out.put(va_arg(args, const char*));
+            break;
+        case 'd':
+            out.put(va_arg(args, int));
+            break;
+        default:
+            out.put("%", 1);
+        }
+        p = percent + 2;
+    }
+    out.put(p);
+    out.finish();
+}
+} // namespace
 
 void photomanagerLog(unsigned int level, const char* format, ...)
 {
     if (!_logInterface)
         return;
-    // Longer lines are cut at 511 characters.
-    char line[512];
+    char line[kLineSize];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(line, sizeof line, format, args);
+    if (onlyPlainConversions(format))
+        formatPlain(line, format, args);
+    else
+        std::vsnprintf(line, sizeof line, format, args);
     va_end(args);
     _logInterface->EmitLogString(level, line, kPhotoLogObjectPath);
 }

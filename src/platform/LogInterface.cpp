@@ -3,7 +3,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
+#include <memory>
 
 LogInterface* _logInterface = nullptr;
 
@@ -28,57 +30,106 @@ int LogInterface::syslogPriority(unsigned int level)
     }
 }
 
-QByteArray LogInterface::escaped(const char* text)
+namespace {
+// Escapes at most four bytes out for each byte in.
+const std::size_t kEscapeGrowth = 4;
+
+// True when none of the eight bytes needs escaping (none below 0x20, none
+// 0x7f), tested at once: a byte below 0x20 borrows into its top bit when 0x20
+// is taken from it, and 0x7f becomes zero when xored with it.
+bool plainWord(const char* bytes)
+{
+    const std::uint64_t ones = 0x0101010101010101u;
+    const std::uint64_t tops = 0x8080808080808080u;
+    std::uint64_t word;
+    std::memcpy(&word, bytes, sizeof word);
+    const std::uint64_t del = word ^ (0x7f * ones);
+    return ((((word - 0x20 * ones) & ~word) | ((del - ones) & ~del)) & tops) == 0;
+}
+
+// Writes the text escaped to out, which holds kEscapeGrowth bytes for each
+// byte of it; returns the end of what was written.
+char* escapeInto(const char* text, std::size_t length, char* out)
 {
     static const char hex[] = "0123456789abcdef";
     const auto plain = [](unsigned char c) { return c >= 0x20 && c != 0x7f; };
-    QByteArray out;
-    if (!text)
-        return out;
-    out.reserve(static_cast<int>(std::strlen(text)) + 8);
-    for (const char* p = text; *p;) {
-        // Printable runs are copied whole; every line is mostly one such run.
+    const char* const end = text + length;
+    for (const char* p = text; p != end;) {
+        // Printable runs are copied whole; every line is mostly one such run,
+        // scanned eight bytes at a time.
         const char* run = p;
-        while (*p && plain(static_cast<unsigned char>(*p)))
+        while (end - p >= 8 && plainWord(p))
+            p += 8;
+        while (p != end && plain(static_cast<unsigned char>(*p)))
             ++p;
-        out.append(run, static_cast<int>(p - run));
-        if (!*p)
+        std::memcpy(out, run, static_cast<std::size_t>(p - run));
+        out += p - run;
+        if (p == end)
             break;
         const auto c = static_cast<unsigned char>(*p++);
+        *out++ = '\\';
         switch (c) {
         case '\n':
-            out.append("\\n");
+            *out++ = 'n';
             break;
         case '\r':
-            out.append("\\r");
+            *out++ = 'r';
             break;
         case '\t':
-            out.append("\\t");
+            *out++ = 't';
             break;
         default:
-            out.append("\\x");
-            out.append(hex[c >> 4]);
-            out.append(hex[c & 0xf]);
+            *out++ = 'x';
+            *out++ = hex[c >> 4];
+            *out++ = hex[c & 0xf];
         }
     }
     return out;
 }
 
-void LogInterface::EmitLogString(unsigned int level, const char* text, const char* /*objectPath*/)
+void writeAll(const char* data, std::size_t left)
 {
-    QByteArray line = "<" + QByteArray::number(syslogPriority(level)) + ">";
-    line.append(escaped(text));
-    line.append('\n');
-    // A single write keeps concurrent writers from interleaving inside a line.
-    const char* data = line.constData();
-    qsizetype left = line.size();
     while (left > 0) {
-        const ssize_t written = ::write(STDERR_FILENO, data, static_cast<size_t>(left));
+        const ssize_t written = ::write(STDERR_FILENO, data, left);
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0)
             return;
         data += written;
-        left -= written;
+        left -= static_cast<std::size_t>(written);
     }
+}
+} // namespace
+
+QByteArray LogInterface::escaped(const char* text)
+{
+    QByteArray out;
+    if (!text)
+        return out;
+    const std::size_t length = std::strlen(text);
+    out.resize(static_cast<int>(length * kEscapeGrowth));
+    out.resize(static_cast<int>(escapeInto(text, length, out.data()) - out.data()));
+    return out;
+}
+
+void LogInterface::EmitLogString(unsigned int level, const char* text, const char* /*objectPath*/)
+{
+    const std::size_t length = text ? std::strlen(text) : 0;
+    // The daemon's own lines (at most 511 bytes) are built on the stack; a
+    // longer text from a platform library takes the heap.
+    char stackLine[4 + 511 * kEscapeGrowth + 1];
+    std::unique_ptr<char[]> heapLine;
+    char* line = stackLine;
+    if (length > 511) {
+        heapLine.reset(new char[4 + length * kEscapeGrowth + 1]);
+        line = heapLine.get();
+    }
+    char* out = line;
+    *out++ = '<';
+    *out++ = static_cast<char>('0' + syslogPriority(level));
+    *out++ = '>';
+    out = escapeInto(text, length, out);
+    *out++ = '\n';
+    // A single write keeps concurrent writers from interleaving inside a line.
+    writeAll(line, static_cast<std::size_t>(out - line));
 }

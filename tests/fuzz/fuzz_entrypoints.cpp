@@ -1,7 +1,6 @@
-// Random argument lists for the entry points that take them: the controller's
-// command and camera event slots (through the hub's signals, as wired in the
-// daemon), the hub's photo slots, EmitEvent and the sibling calls. No bus:
-// the sibling clients are absent, as before the daemon has found them.
+// Random arguments for the entry points that take them: the controller's slots
+// (through the hub's signals, wired as in the daemon), the hub's photo slots,
+// EmitEvent and the sibling calls, with no bus: the siblings are not found yet.
 
 #include "PhotoManagerCtrl.h"
 #include "platform/Configuration.h"
@@ -11,8 +10,6 @@
 #include <QTemporaryDir>
 
 #include <fuzzer/FuzzedDataProvider.h>
-
-namespace {
 
 // Formats and escapes each line as the real component does, then drops it.
 class SinkLog : public LogInterface {
@@ -27,36 +24,23 @@ public:
     }
 };
 
-QVariantList arguments(FuzzedDataProvider& input, int depth = 0)
+// Up to three values of the types the bus can carry, lists nested twice.
+static QVariantList arguments(FuzzedDataProvider& input, int depth = 0)
 {
     QVariantList list;
     for (int n = input.ConsumeIntegralInRange(0, 3); n > 0; --n) {
-        switch (input.ConsumeIntegralInRange(0, 5)) {
-        case 0:
-            list << input.ConsumeIntegral<int>();
-            break;
-        case 1:
-            list << input.ConsumeBool();
-            break;
-        case 2:
-            list << QString::fromStdString(input.ConsumeRandomLengthString(32));
-            break;
-        case 3:
-            list << input.ConsumeFloatingPoint<double>();
-            break;
-        case 4:
-            list << (depth < 2 ? QVariant(arguments(input, depth + 1)) : QVariant());
-            break;
-        default:
-            list << QVariant();
-        }
+        const int type = input.ConsumeIntegralInRange(0, 5);
+        list << (type == 0  ? QVariant(input.ConsumeIntegral<int>())
+                : type == 1 ? QVariant(input.ConsumeBool())
+                : type == 2 ? QVariant(QString::fromStdString(input.ConsumeRandomLengthString(32)))
+                : type == 3 ? QVariant(input.ConsumeFloatingPoint<double>())
+                : depth < 2 && type == 4 ? QVariant(arguments(input, depth + 1))
+                                         : QVariant());
     }
     return list;
 }
 
-PhotoManagerCtrl* g_controller = nullptr;
-
-} // namespace
+static PhotoManagerCtrl* g_controller = nullptr;
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 {
@@ -82,19 +66,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const int op = input.ConsumeIntegralInRange(0, 5);
         const int code = input.ConsumeIntegral<int8_t>();
         if (op == 0)
-            emit hub->CommandReceived(
-                static_cast<DBusInterface::PhotoCommand>(code), arguments(input));
+            emit hub->CommandReceived(DBusInterface::PhotoCommand(code), arguments(input));
         else if (op == 1)
-            emit hub->EventReceived(
-                static_cast<DBusInterface::CameraEvent>(code), arguments(input));
+            emit hub->EventReceived(DBusInterface::CameraEvent(code), arguments(input));
         else if (op == 2)
-            hub->EmitEvent(static_cast<DBusInterface::PhotoEvent>(code), arguments(input));
+            hub->EmitEvent(DBusInterface::PhotoEvent(code), arguments(input));
         else if (op == 3)
             hub->TakePhotoStream(input.ConsumeIntegral<int>());
         else if (op == 4) {
-            hub->CameraCallSynch(static_cast<DBusInterface::CameraCommand>(code), arguments(input));
-            hub->RGBManagerCallSynch(
-                static_cast<DBusInterface::RGBManagerCommand>(code), arguments(input));
+            hub->CameraCallSynch(DBusInterface::CameraCommand(code), arguments(input));
+            hub->RGBManagerCallSynch(DBusInterface::RGBManagerCommand(code), arguments(input));
         } else
             QCoreApplication::processEvents(); // the state machine takes its events
     }

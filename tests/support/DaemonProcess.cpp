@@ -9,6 +9,8 @@
 
 #include <signal.h>
 
+#include <algorithm>
+
 namespace {
 // Hides the machine's /opt behind a tmpfs, mounts the test's folder at
 // /opt/quor/data and replaces the shell by the daemon (same process id, so
@@ -24,10 +26,17 @@ const char kSandboxScript[] = "set -e\n"
                               "shift 2\n"
                               "exec \"$@\"\n";
 
+// Waits for the daemon are stretched by PHOTOMANAGER_WAIT_SCALE (a factor,
+// default 1) when it runs slower than natively, e.g. under emulation.
+int scaled(int timeoutMs)
+{
+    return timeoutMs * std::max(1, qEnvironmentVariableIntValue("PHOTOMANAGER_WAIT_SCALE"));
+}
+
 // Serves the event loop until the condition holds or the time is up.
 template <typename Condition> bool waitUntil(Condition condition, int timeoutMs)
 {
-    const QDeadlineTimer deadline(timeoutMs);
+    const QDeadlineTimer deadline(scaled(timeoutMs));
     while (!condition() && !deadline.hasExpired())
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
     return condition();
@@ -39,6 +48,8 @@ DaemonProcess::DaemonProcess()
     QDir(dataDir()).mkpath("photo");
     QDir(dataDir()).mkpath("config");
     m_log.setFileName(dataDir() + "/daemon.log");
+    wrapper
+        = QString::fromLocal8Bit(qgetenv("PHOTOMANAGER_WRAPPER")).split(' ', Qt::SkipEmptyParts);
 }
 
 DaemonProcess::~DaemonProcess()
@@ -103,7 +114,7 @@ bool DaemonProcess::sendSignal(int signal)
 
 bool DaemonProcess::waitForExit(int timeoutMs)
 {
-    return process.waitForFinished(timeoutMs);
+    return process.waitForFinished(scaled(timeoutMs));
 }
 
 bool DaemonProcess::isRunning() const

@@ -19,7 +19,9 @@ public:
     bool writeUserEnabled(const QString& value);
 
     bool readOnlyPhotos = false; // photo/ mounted read-only in the namespace
-    QStringList wrapper; // a program such as valgrind that runs the daemon
+    // A program that runs the daemon, such as valgrind; by default the words
+    // of PHOTOMANAGER_WRAPPER (qemu-aarch64-static for an arm64 daemon).
+    QStringList wrapper;
 
     // Extra environment entries as "NAME=value".
     bool start(const QStringList& environment = {});

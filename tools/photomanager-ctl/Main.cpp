@@ -105,12 +105,14 @@ int main(int argc, char** argv)
 {
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("photomanager-ctl"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(PHOTOMANAGER_VERSION));
     // First, before the bus connection starts its thread.
     SignalNotifier signalNotifier;
 
     QCommandLineParser parser;
     parser.setApplicationDescription(mainDescription());
     const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption versionOption = parser.addVersionOption();
     const QCommandLineOption timeoutOption(
         QStringList{QStringLiteral("t"), QStringLiteral("timeout")},
         QStringLiteral("Seconds to wait for photomanager's answer (default 10)."),
@@ -121,6 +123,8 @@ int main(int argc, char** argv)
     if (!parser.parse(QCoreApplication::arguments()))
         return usageError(parser.errorText());
 
+    if (parser.isSet(versionOption))
+        parser.showVersion();
     const QStringList positional = parser.positionalArguments();
     if (positional.isEmpty()) {
         if (parser.isSet(helpOption))
