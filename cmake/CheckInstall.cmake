@@ -53,12 +53,14 @@ if(RUN_CLIENT)
 endif()
 
 set(interfaces share/dbus-1/interfaces)
-execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files
-  "${SOURCE_DIR}/data/com.zandrel.quor.photointerface.xml"
-  "${PREFIX}/${interfaces}/com.zandrel.quor.photointerface.xml" RESULT_VARIABLE result)
-if(NOT result EQUAL 0)
-  message(SEND_ERROR "${interfaces}: missing or not the interface file")
-endif()
+foreach(interface photointerface photostate)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files
+    "${SOURCE_DIR}/data/com.zandrel.quor.${interface}.xml"
+    "${PREFIX}/${interfaces}/com.zandrel.quor.${interface}.xml" RESULT_VARIABLE result)
+  if(NOT result EQUAL 0)
+    message(SEND_ERROR "${interfaces}: ${interface} missing or not the interface file")
+  endif()
+endforeach()
 # A client build finds the interface through pkg-config.
 set(ENV{PKG_CONFIG_LIBDIR} "${PREFIX}/share/pkgconfig")
 run("pkg-config interfaces_dir" "${PREFIX}/${interfaces}"

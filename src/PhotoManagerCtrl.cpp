@@ -165,13 +165,18 @@ void PhotoManagerCtrl::startStateMachine()
     m_stateMachine.start();
 }
 
-// The hub answers requests from what it is told here.
+// The hub answers requests from what it is told here and publishes it; it is
+// told after the photo interface's signal of the same event, if any.
 void PhotoManagerCtrl::publishState()
 {
-    m_dbusInterface->SetCameraManagerPresent(machineAccepting());
-    m_dbusInterface->SetCapturing(!m_capturePath.isEmpty());
-    m_dbusInterface->SetStreamInterval(
-        m_photoStreamTimer.isActive() ? m_photoStreamTimer.interval() / 1000 : 0);
+    DBusInterface::PhotoState state;
+    state.cameraManagerPresent = machineAccepting();
+    state.cameraEnabled = m_cameraKnown && m_cameraActive;
+    state.capturing = !m_capturePath.isEmpty();
+    state.streamInterval = m_photoStreamTimer.isActive() ? m_photoStreamTimer.interval() / 1000 : 0;
+    state.streamPhotos = m_imagesNum;
+    state.lastPhoto = m_lastPhoto;
+    m_dbusInterface->SetPhotoState(state);
 }
 
 void PhotoManagerCtrl::PhotoCommand(DBusInterface::PhotoCommand cmd, const QVariantList& args)
@@ -261,6 +266,8 @@ void PhotoManagerCtrl::endCapture(int status)
 {
     const QString path = m_capturePath;
     m_capturePath.clear();
+    if (status == DBusInterface::PhotoStatus_Ok)
+        m_lastPhoto = path;
     if (status == DBusInterface::PhotoStatus_Ok && m_photoStreamTimer.isActive())
         ++m_imagesNum;
     m_dbusInterface->EmitEvent(DBusInterface::PhotoEvent_PhotoTaken, QVariantList{status, path});
@@ -377,6 +384,7 @@ void PhotoManagerCtrl::SetCameraActive(bool active)
         m_cameraKnown = true;
         m_cameraActive = active;
         m_dbusInterface->EmitEvent(DBusInterface::PhotoEvent_CameraEnabled, request);
+        publishState();
         return;
     }
     // Refused or failed: the camera stays as it was. The machine, which has

@@ -88,4 +88,5 @@ private:
     // until its first answer after each start of the machine.
     bool m_cameraKnown;
     bool m_cameraActive;
+    QString m_lastPhoto; // of the last capture that succeeded
 };

@@ -4,6 +4,7 @@
 // bus. The interface names are macros as well, since Q_CLASSINFO takes only
 // string literals.
 #define QUOR_PHOTO_INTERFACE "com.zandrel.quor.photointerface"
+#define QUOR_PHOTOSTATE_INTERFACE "com.zandrel.quor.photostate"
 #define QUOR_CAMERA_INTERFACE "com.zandrel.quor.camerainterface"
 #define QUOR_RGB_INTERFACE "com.zandrel.quor.rgbmanagerinterface"
 #define QUOR_STATUS_INTERFACE "com.zandrel.quor.statusinterface"
@@ -12,6 +13,7 @@ namespace BusNames {
 constexpr char kPhotoService[] = "com.zandrel.quor.photomanager";
 constexpr char kPhotoPath[] = "/com/zandrel/quor/photomanager/photoobj";
 constexpr char kPhotoInterface[] = QUOR_PHOTO_INTERFACE;
+constexpr char kPhotoStateInterface[] = QUOR_PHOTOSTATE_INTERFACE;
 constexpr char kLogPath[] = "/com/zandrel/quor/photomanager/logobj";
 constexpr char kCameraService[] = "com.zandrel.quor.cameramanager";
 constexpr char kCameraPath[] = "/com/zandrel/quor/cameramanager/cameraobj";

@@ -5,8 +5,10 @@
 #include "common/FolderManager.h"
 #include "common/Log.h"
 #include "dbus/PhotoManagerAdaptor.h"
+#include "dbus/PhotoStateAdaptor.h"
 
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDBusPendingReply>
 #include <QDBusReply>
 #include <QDBusServiceWatcher>
@@ -29,14 +31,12 @@ template <typename T> QVariantList answerOf(QDBusPendingReply<T> reply)
 DBusInterface::DBusInterface(QObject* parent)
     : QObject(parent)
     , m_adaptor(new PhotoManagerAdaptor(this))
+    , m_stateAdaptor(new PhotoStateAdaptor(this))
     , m_cameraProxy(nullptr)
     , m_cameraServiceWatcher(nullptr)
     , m_rgbManagerProxy(nullptr)
     , m_folderManager(nullptr)
     , m_cameraCheckTimer(new QTimer(this))
-    , m_cameraManagerPresent(false)
-    , m_capturing(false)
-    , m_streamIntervalS(0)
 {
     qRegisterMetaType<DBusInterface::PhotoCommand>();
     qRegisterMetaType<DBusInterface::PhotoEvent>();
@@ -54,9 +54,10 @@ bool DBusInterface::RegisterDBusService(const char* serviceName, const char* obj
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected())
         return false;
-    // Only the adaptor's interface is visible on the bus, not the hub's own slots.
+    // Only the adaptors' interfaces are visible on the bus, not the hub's own slots.
     if (!bus.registerObject(QString::fromLatin1(objectPath), this, QDBusConnection::ExportAdaptors))
         return false;
+    m_objectPath = QString::fromLatin1(objectPath);
     return bus.registerService(QString::fromLatin1(serviceName));
 }
 
@@ -71,30 +72,42 @@ bool DBusInterface::KeepPhotoFolderWithinLimit()
     return !m_folderManager || m_folderManager->RemoveExceedingFiles();
 }
 
-void DBusInterface::SetCameraManagerPresent(bool present)
+void DBusInterface::SetPhotoState(const PhotoState& state)
 {
-    m_cameraManagerPresent = present;
+    QVariantMap changed;
+    const auto note = [&changed](const char* name, const auto& before, const auto& after) {
+        if (before != after)
+            changed.insert(QLatin1String(name), QVariant::fromValue(after));
+    };
+    note("CameraManagerPresent", m_state.cameraManagerPresent, state.cameraManagerPresent);
+    note("CameraEnabled", m_state.cameraEnabled, state.cameraEnabled);
+    note("Capturing", m_state.capturing, state.capturing);
+    note("StreamInterval", m_state.streamInterval, state.streamInterval);
+    note("StreamPhotos", m_state.streamPhotos, state.streamPhotos);
+    note("LastPhoto", m_state.lastPhoto, state.lastPhoto);
+    m_state = state;
+    if (changed.isEmpty() || m_objectPath.isEmpty())
+        return;
+    QDBusMessage signal = QDBusMessage::createSignal(m_objectPath,
+        QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("PropertiesChanged"));
+    signal << QStringLiteral("com.zandrel.quor.photostate") << changed << QStringList();
+    QDBusConnection::sessionBus().send(signal);
 }
 
-void DBusInterface::SetCapturing(bool capturing)
+const DBusInterface::PhotoState& DBusInterface::photoState() const
 {
-    m_capturing = capturing;
-}
-
-void DBusInterface::SetStreamInterval(int seconds)
-{
-    m_streamIntervalS = seconds;
+    return m_state;
 }
 
 // A request the camera cannot carry out now is refused rather than dropped:
 // nobody to carry it out (-51), or a capture under way (-50). 0 otherwise.
 int DBusInterface::refusal(const char* method)
 {
-    if (!m_cameraManagerPresent) {
+    if (!m_state.cameraManagerPresent) {
         PM_LOG(2, "[%s:%d] %s: %s: camera manager not on the bus", method);
         return PhotoStatus_CameraError;
     }
-    return m_capturing ? PhotoStatus_CameraBusy : PhotoStatus_Ok;
+    return m_state.capturing ? PhotoStatus_CameraBusy : PhotoStatus_Ok;
 }
 
 int DBusInterface::EnableCamera(bool Enable)
@@ -137,11 +150,11 @@ int DBusInterface::TakePhotoStream(int Interval_s)
     }
     // The controller sees every request (it logs a second one) and tells the
     // hub, inside the emission, when it has started the stream.
-    const bool streaming = m_streamIntervalS > 0;
+    const bool streaming = m_state.streamInterval > 0;
     emit CommandReceived(PhotoCommand_TakePhotoStream, QVariantList{Interval_s});
     if (streaming)
         return PhotoStatus_CameraBusy;
-    return m_streamIntervalS > 0 ? PhotoStatus_Ok : PhotoStatus_InvalidArgument;
+    return m_state.streamInterval > 0 ? PhotoStatus_Ok : PhotoStatus_InvalidArgument;
 }
 
 void DBusInterface::EmitEvent(DBusInterface::PhotoEvent evt, const QVariantList& args)

@@ -7,6 +7,7 @@
 class CameraProxy;
 class FolderManager;
 class PhotoManagerAdaptor;
+class PhotoStateAdaptor;
 class QDBusServiceWatcher;
 class QTimer;
 class RGBManagerProxy;
@@ -77,13 +78,20 @@ public:
     // when no folder has been handed over yet).
     bool KeepPhotoFolderWithinLimit();
 
-    // What the controller knows and the hub needs to answer truthfully inside
-    // the bus call: whether its state machine accepts requests (the camera
-    // manager is on the bus), whether a capture is under way, and the running
-    // photo stream's interval in seconds (0 when none runs).
-    void SetCameraManagerPresent(bool present);
-    void SetCapturing(bool capturing);
-    void SetStreamInterval(int seconds);
+    // What the controller knows, told to the hub after every change: the hub
+    // answers requests truthfully from it inside the bus call, and publishes
+    // it as the properties of the photo state interface.
+    struct PhotoState {
+        bool cameraManagerPresent = false; // the state machine accepts requests
+        bool cameraEnabled = false; // as the camera manager last confirmed
+        bool capturing = false;
+        int streamInterval = 0; // seconds; 0 when no stream runs
+        int streamPhotos = 0;
+        QString lastPhoto; // of the last PhotoTaken with status 0
+    };
+    // Sends one PropertiesChanged with what differs from the state before.
+    void SetPhotoState(const PhotoState& state);
+    const PhotoState& photoState() const;
 
     bool InitCameraProxy(const char* service, const char* path, int timeout);
     bool InitRGBManagerProxy(const char* service, const char* path, int timeout);
@@ -121,6 +129,7 @@ private:
     int refusal(const char* method);
 
     PhotoManagerAdaptor* m_adaptor;
+    PhotoStateAdaptor* m_stateAdaptor;
     CameraProxy* m_cameraProxy;
     QDBusServiceWatcher* m_cameraServiceWatcher;
     RGBManagerProxy* m_rgbManagerProxy;
@@ -128,7 +137,6 @@ private:
     QTimer* m_cameraCheckTimer;
     QString m_cameraObjectPath;
     QString m_cameraServiceName;
-    bool m_cameraManagerPresent;
-    bool m_capturing;
-    int m_streamIntervalS;
+    QString m_objectPath; // once registered on the bus
+    PhotoState m_state;
 };

@@ -55,12 +55,14 @@ daemon_pid="$(call --dest=org.freedesktop.DBus / org.freedesktop.DBus.GetConnect
     string:com.zandrel.quor.photomanager | awk '/uint32/ { print $2 }')"
 exe="$(readlink "/proc/$daemon_pid/exe")"
 [ "$exe" = "$prefix/bin/photomanager" ] || fail "the service runs $exe, not $prefix/bin/photomanager"
-# Introspection gives the installed interface file's own text, comments
+# Introspection gives each installed interface file's own text, comments
 # included, beside the three standard interfaces only.
-xml="$prefix/share/dbus-1/interfaces/com.zandrel.quor.photointerface.xml"
-interface="$(sed -n '/<interface /,/<\/interface>/p' "$xml" | sed '1s/^ *//')"
 intro="$(call --dest=com.zandrel.quor.photomanager /com/zandrel/quor/photomanager/photoobj \
     org.freedesktop.DBus.Introspectable.Introspect)" || fail "no introspection: $intro"
-case "$interface" in *"-52=photo stream not running"*) ;; *) fail "no comments in $xml" ;; esac
-case "$intro" in *"$interface"*) ;; *) fail "introspection is not the interface file: $intro" ;; esac
-[ "$(echo "$intro" | grep -c '<interface ')" = 4 ] || fail "other interfaces: $intro"
+for name in photointerface photostate; do
+    xml="$prefix/share/dbus-1/interfaces/com.zandrel.quor.$name.xml"
+    interface="$(sed -n '/<interface /,/<\/interface>/p' "$xml" | sed '1s/^ *//')"
+    case "$interface" in *"<!--"*) ;; *) fail "no comments in $xml" ;; esac
+    case "$intro" in *"$interface"*) ;; *) fail "introspection is not $xml: $intro" ;; esac
+done
+[ "$(echo "$intro" | grep -c '<interface ')" = 5 ] || fail "other interfaces: $intro"

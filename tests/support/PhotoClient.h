@@ -14,7 +14,8 @@
 // A client of the photo service on a bus connection of its own, so its calls
 // and signals cross the bus even when the service lives in the test process.
 // Signals are recorded as text: "CameraEnabled(true)", "PhotoTaken(0,/path)",
-// "PhotoStreamStopped(2)".
+// "PhotoStreamStopped(2)", and the photo state's changes as
+// "PropertiesChanged(Capturing=false,LastPhoto=/path)", names in order.
 class PhotoClient : public QObject {
     Q_OBJECT
 
@@ -25,6 +26,9 @@ public:
         // No signal name: every signal of the interface.
         m_connection.connect(BusNames::kPhotoService, BusNames::kPhotoPath,
             BusNames::kPhotoInterface, "", this, SLOT(onSignal(QDBusMessage)));
+        m_connection.connect(BusNames::kPhotoService, BusNames::kPhotoPath,
+            "org.freedesktop.DBus.Properties", "PropertiesChanged", this,
+            SLOT(onPropertiesChanged(QString, QVariantMap, QStringList)));
         // The bus handles a connection's messages in order: once this is
         // answered, the match rule is in place and no signal is missed.
         m_connection.interface()->isServiceRegistered(BusNames::kPhotoService);
@@ -47,6 +51,15 @@ public:
         const QDBusMessage reply = call(method, args);
         return reply.type() == QDBusMessage::ReplyMessage ? reply.arguments().value(0).toInt()
                                                           : -1000;
+    }
+    // The photo state's properties from GetAll, each as text.
+    QVariantMap properties()
+    {
+        const QDBusMessage reply = call("GetAll", {BusNames::kPhotoStateInterface}, "org.freedesktop.DBus.Properties");
+        QVariantMap values = qdbus_cast<QVariantMap>(reply.arguments().value(0));
+        for (QVariant& value : values)
+            value = value.toString();
+        return values;
     }
     // Waits for a signal starting with the prefix, returning as soon as it
     // is there, before any later message is handled.
@@ -72,6 +85,14 @@ private slots:
     {
         received << message.member() + '(' + QVariant(message.arguments()).toStringList().join(',')
                 + ')';
+        emit signalReceived();
+    }
+    void onPropertiesChanged(const QString&, const QVariantMap& changed, const QStringList&)
+    {
+        QStringList values;
+        for (auto it = changed.cbegin(); it != changed.cend(); ++it)
+            values << it.key() + '=' + it.value().toString();
+        received << "PropertiesChanged(" + values.join(',') + ')';
         emit signalReceived();
     }
 

@@ -29,8 +29,12 @@ const Command kCommands[] = {
         "Switches the camera on or off and prints on or off once CameraEnabled confirms it,\n"
         "or at once when the camera already is so."},
     {"status", "status", "print on or off", "Prints whether the camera's video is on or off."},
-    {"monitor", "monitor", "print the service's signals",
-        "Prints the photo service's signals as they come, one line each, until SIGINT or\n"
+    {"show", "show", "print the daemon's state as Name=value",
+        "Prints every property of the photo state interface as Name=value, one per line\n"
+        "(booleans as yes or no), as photomanager holds them; no sibling is asked."},
+    {"monitor", "monitor", "print the service's signals and state changes",
+        "Prints the photo service's signals and the changes of its state properties\n"
+        "(\"PropertiesChanged Name=value\") as they come, one line each, until SIGINT or\n"
         "SIGTERM. It also waits for a daemon that is not yet on the bus."},
 };
 
@@ -91,6 +95,8 @@ int run(PhotoCtl& client, const QString& name, const QStringList& args)
         return client.Stop();
     if (name == QLatin1String("status"))
         return client.Status();
+    if (name == QLatin1String("show"))
+        return client.Show();
     return client.Monitor();
 }
 } // namespace

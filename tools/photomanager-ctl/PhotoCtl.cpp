@@ -29,6 +29,33 @@ QString reasonOf(int status)
     }
 }
 
+const char kStateInterface[] = "com.zandrel.quor.photostate";
+const char kPropertiesInterface[] = "org.freedesktop.DBus.Properties";
+// The order of the state interface's file; others, if any, follow by name.
+const char* const kStateProperties[] = {"CameraManagerPresent", "CameraEnabled", "Capturing",
+    "StreamInterval", "StreamPhotos", "LastPhoto"};
+
+// Name=value as systemctl show prints it: booleans as yes or no.
+QString assignment(const QString& name, const QVariant& value)
+{
+    QString text = value.toString();
+    if (value.userType() == QMetaType::Bool)
+        text = value.toBool() ? QStringLiteral("yes") : QStringLiteral("no");
+    return name + QLatin1Char('=') + text;
+}
+
+QStringList assignments(QVariantMap properties)
+{
+    QStringList lines;
+    for (const char* name : kStateProperties) {
+        if (properties.contains(QLatin1String(name)))
+            lines << assignment(QLatin1String(name), properties.take(QLatin1String(name)));
+    }
+    for (auto it = properties.cbegin(); it != properties.cend(); ++it)
+        lines << assignment(it.key(), it.value());
+    return lines;
+}
+
 void printOut(const QString& line)
 {
     // Flushed at once: a monitor is usually read through a pipe.
@@ -62,6 +89,10 @@ PhotoCtl::PhotoCtl(int timeoutS, QObject* parent)
     connect(m_proxy, &PhotoInterfaceProxy::PhotoTaken, this, &PhotoCtl::OnPhotoTaken);
     connect(
         m_proxy, &PhotoInterfaceProxy::PhotoStreamStopped, this, &PhotoCtl::OnPhotoStreamStopped);
+
+    QDBusConnection::sessionBus().connect(QString::fromLatin1(kService), QString::fromLatin1(kPath),
+        QString::fromLatin1(kPropertiesInterface), QStringLiteral("PropertiesChanged"), this,
+        SLOT(OnPropertiesChanged(QString, QVariantMap, QStringList)));
 
     auto* watcher = new QDBusServiceWatcher(QString::fromLatin1(kService),
         QDBusConnection::sessionBus(), QDBusServiceWatcher::WatchForUnregistration, this);
@@ -154,6 +185,24 @@ int PhotoCtl::Status()
     return Exit_Ok;
 }
 
+int PhotoCtl::Show()
+{
+    if (!isDaemonOnBus())
+        return Exit_NotOnBus;
+    QDBusMessage getAll
+        = QDBusMessage::createMethodCall(QString::fromLatin1(kService), QString::fromLatin1(kPath),
+            QString::fromLatin1(kPropertiesInterface), QStringLiteral("GetAll"));
+    getAll << QString::fromLatin1(kStateInterface);
+    QDBusPendingReply<QVariantMap> reply
+        = QDBusConnection::sessionBus().asyncCall(getAll, m_timeoutS * 1000);
+    reply.waitForFinished();
+    if (reply.isError())
+        return callFailed("GetAll", reply.error());
+    for (const QString& line : assignments(reply.value()))
+        printOut(line);
+    return Exit_Ok;
+}
+
 int PhotoCtl::Monitor()
 {
     if (!QDBusConnection::sessionBus().isConnected()) {
@@ -210,6 +259,15 @@ void PhotoCtl::OnPhotoStreamStopped(int imagesNum)
         printOut(QString::number(imagesNum));
         finish(Exit_Ok);
     }
+}
+
+void PhotoCtl::OnPropertiesChanged(
+    const QString& interface, const QVariantMap& changed, const QStringList& /*invalidated*/)
+{
+    if (m_awaited != Awaited_Everything || interface != QLatin1String(kStateInterface))
+        return;
+    for (const QString& line : assignments(changed))
+        printOut(QStringLiteral("PropertiesChanged ") + line);
 }
 
 void PhotoCtl::OnDaemonLeft()

@@ -33,11 +33,16 @@ public:
     int Stop();
     int Enable(bool enable);
     int Status();
+    int Show();
     int Monitor();
 
 public slots:
     // SIGINT or SIGTERM: ends a wait; for a monitor that is its normal end.
     void Interrupt();
+
+private slots:
+    void OnPropertiesChanged(
+        const QString& interface, const QVariantMap& changed, const QStringList& invalidated);
 
 private:
     enum Awaited {

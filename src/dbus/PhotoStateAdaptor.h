@@ -1,0 +1,38 @@
+#pragma once
+
+#include "PhotoStateIntrospection.h"
+
+#include <QDBusAbstractAdaptor>
+#include <QString>
+
+class DBusInterface;
+
+// Exports the photo state interface on the hub's object beside the photo
+// interface: read-only properties served from the state the hub holds, so
+// Get and GetAll never call a sibling. The hub sends their PropertiesChanged.
+// The introspection text is the interface file itself, comments included.
+class PhotoStateAdaptor : public QDBusAbstractAdaptor {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "com.zandrel.quor.photostate")
+    Q_CLASSINFO("D-Bus Introspection", PHOTO_STATE_INTROSPECTION)
+    Q_PROPERTY(bool CameraManagerPresent READ CameraManagerPresent)
+    Q_PROPERTY(bool CameraEnabled READ CameraEnabled)
+    Q_PROPERTY(bool Capturing READ Capturing)
+    Q_PROPERTY(int StreamInterval READ StreamInterval)
+    Q_PROPERTY(int StreamPhotos READ StreamPhotos)
+    Q_PROPERTY(QString LastPhoto READ LastPhoto)
+
+public:
+    explicit PhotoStateAdaptor(DBusInterface* parent);
+    ~PhotoStateAdaptor() override;
+
+    bool CameraManagerPresent() const;
+    bool CameraEnabled() const;
+    bool Capturing() const;
+    int StreamInterval() const;
+    int StreamPhotos() const;
+    QString LastPhoto() const;
+
+private:
+    DBusInterface* hub() const;
+};
