@@ -38,10 +38,11 @@ public:
         QDBusConnection::disconnectFromBus(m_connection.name());
     }
     // Serves the event loop while waiting, so a service in this thread can answer.
-    QDBusMessage call(const QString& method, const QVariantList& args = {})
+    QDBusMessage call(const QString& method, const QVariantList& args = {},
+        const QString& interface = BusNames::kPhotoInterface)
     {
         QDBusMessage message = QDBusMessage::createMethodCall(
-            BusNames::kPhotoService, BusNames::kPhotoPath, BusNames::kPhotoInterface, method);
+            BusNames::kPhotoService, BusNames::kPhotoPath, interface, method);
         message.setArguments(args);
         return m_connection.call(message, QDBus::BlockWithGui, 30000);
     }
@@ -55,7 +56,8 @@ public:
     // The photo state's properties from GetAll, each as text.
     QVariantMap properties()
     {
-        const QDBusMessage reply = call("GetAll", {BusNames::kPhotoStateInterface}, "org.freedesktop.DBus.Properties");
+        const QDBusMessage reply
+            = call("GetAll", {BusNames::kPhotoStateInterface}, "org.freedesktop.DBus.Properties");
         QVariantMap values = qdbus_cast<QVariantMap>(reply.arguments().value(0));
         for (QVariant& value : values)
             value = value.toString();
