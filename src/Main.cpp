@@ -36,6 +36,8 @@ int main(int argc, char** argv)
                 = timeoutFromEnvironment("PHOTOMANAGER_SIBLING_TIMEOUT_MS", 5000);
             controller.setCaptureTimeout(
                 timeoutFromEnvironment("PHOTOMANAGER_CAPTURE_TIMEOUT_MS", 120000));
+            controller.dbusInterface()->SetCameraCheckInterval(
+                timeoutFromEnvironment("PHOTOMANAGER_CAMERA_CHECK_MS", 1000));
             PM_LOG(4, "[%s:%d] %s: Starting Photo Manager X...");
             if (controller.Initialize("com.zandrel.quor.photomanager",
                     "/com/zandrel/quor/photomanager/photoobj", "com.zandrel.quor.cameramanager",

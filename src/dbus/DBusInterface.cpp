@@ -15,7 +15,6 @@
 #include <QTimer>
 
 namespace {
-const int kCameraCheckIntervalMs = 1000;
 
 // Waits for a sibling's answer: its one value, or nothing when the call
 // failed (error reply, time-out, a reply of another type).
@@ -203,8 +202,13 @@ bool DBusInterface::InitCameraProxy(const char* service, const char* path, int t
     m_cameraServiceName = serviceName;
     // A camera manager already on the bus is found by the first check; the
     // watcher reports only later changes of ownership.
-    m_cameraCheckTimer->start(kCameraCheckIntervalMs);
+    m_cameraCheckTimer->start(m_cameraCheckIntervalMs);
     return true;
+}
+
+void DBusInterface::SetCameraCheckInterval(int milliseconds)
+{
+    m_cameraCheckIntervalMs = milliseconds;
 }
 
 void DBusInterface::CheckForCameraServiceAvailable()

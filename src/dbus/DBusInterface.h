@@ -94,6 +94,9 @@ public:
     const PhotoState& photoState() const;
 
     bool InitCameraProxy(const char* service, const char* path, int timeout);
+    // How often the camera manager is looked for until it is found (1000 ms
+    // unless a test shortens it); takes effect at InitCameraProxy.
+    void SetCameraCheckInterval(int milliseconds);
     bool InitRGBManagerProxy(const char* service, const char* path, int timeout);
 
     // Blocking calls of the sibling services. The result lists are empty
@@ -137,6 +140,7 @@ private:
     QTimer* m_cameraCheckTimer;
     QString m_cameraObjectPath;
     QString m_cameraServiceName;
+    int m_cameraCheckIntervalMs = 1000;
     QString m_objectPath; // once registered on the bus
     PhotoState m_state;
 };

@@ -40,6 +40,7 @@ bool DaemonProcess::writeUserEnabled(const QString& value)
 bool DaemonProcess::start(const QStringList& environment)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("PHOTOMANAGER_CAMERA_CHECK_MS", "100"); // the camera manager found at once
     for (const QString& entry : environment)
         env.insert(entry.section('=', 0, 0), entry.section('=', 1));
     process.setProcessEnvironment(env);
