@@ -178,6 +178,8 @@ run stream 1
 echo "  (three photos later)"
 wait_for "$work/signals" PhotoTaken $((photos + 3))
 run stop
+# A tick just before the stop may have started one more capture: let it end.
+for _ in $(seq 50); do "$ctl" show | grep -qx 'Capturing=no' && break; sleep 0.1; done
 show_step summary
 
 say "5. The camera switched on and off"
