@@ -41,7 +41,8 @@ DBusInterface::DBusInterface(QObject* parent)
     qRegisterMetaType<DBusInterface::PhotoCommand>();
     qRegisterMetaType<DBusInterface::PhotoEvent>();
     qRegisterMetaType<DBusInterface::CameraEvent>();
-    connect(m_cameraCheckTimer, SIGNAL(timeout()), this, SLOT(CheckForCameraServiceAvailable()));
+    connect(
+        m_cameraCheckTimer, &QTimer::timeout, this, &DBusInterface::CheckForCameraServiceAvailable);
 }
 
 DBusInterface::~DBusInterface()
@@ -189,15 +190,14 @@ bool DBusInterface::InitCameraProxy(const char* service, const char* path, int t
     const QDBusConnection bus = QDBusConnection::sessionBus();
     m_cameraProxy = new CameraProxy(serviceName, QString::fromLatin1(path), bus, this);
     m_cameraProxy->setTimeout(timeout);
-    connect(
-        m_cameraProxy, SIGNAL(CaptureDone(int, QString)), this, SLOT(CaptureDone(int, QString)));
+    connect(m_cameraProxy, &CameraProxy::CaptureDone, this, &DBusInterface::CaptureDone);
 
     m_cameraServiceWatcher
         = new QDBusServiceWatcher(serviceName, bus, QDBusServiceWatcher::WatchForOwnerChange, this);
-    connect(m_cameraServiceWatcher, SIGNAL(serviceRegistered(QString)), this,
-        SLOT(CameraDBusServiceRegistered(QString)));
-    connect(m_cameraServiceWatcher, SIGNAL(serviceUnregistered(QString)), this,
-        SLOT(CameraDBusServiceUnregistered(QString)));
+    connect(m_cameraServiceWatcher, &QDBusServiceWatcher::serviceRegistered, this,
+        &DBusInterface::CameraDBusServiceRegistered);
+    connect(m_cameraServiceWatcher, &QDBusServiceWatcher::serviceUnregistered, this,
+        &DBusInterface::CameraDBusServiceUnregistered);
 
     m_cameraObjectPath = QString::fromLatin1(path);
     m_cameraServiceName = serviceName;
