@@ -1,6 +1,7 @@
 #include "PhotoManagerCtrl.h"
 
 #include "StatusManagerProxy.h"
+#include "common/BusNames.h"
 #include "common/Log.h"
 #include "photosm/CapturePhotoDoneEvent.h"
 #include "photosm/CapturePhotoEvent.h"
@@ -41,8 +42,6 @@ QString localTimeStamp()
 
 const int kMaxPhotos = 100;
 const int kCaptureTimeoutMs = 120000;
-const char kStatusManagerService[] = "com.zandrel.quor.statusmanager";
-const char kStatusManagerPath[] = "/com/zandrel/quor/statusmanager/statusobj";
 // The stream timer holds its interval as signed 32-bit milliseconds.
 const int kMaxStreamIntervalS = std::numeric_limits<int>::max() / 1000;
 } // namespace
@@ -95,8 +94,8 @@ bool PhotoManagerCtrl::Initialize(const char* serviceName, const char* objectPat
                 &PhotoManagerCtrl::CameraEvent);
     }
 
-    m_statusManagerProxy = new StatusManagerProxy(QString::fromLatin1(kStatusManagerService),
-        QString::fromLatin1(kStatusManagerPath), QDBusConnection::sessionBus(), nullptr);
+    m_statusManagerProxy = new StatusManagerProxy(QString::fromLatin1(BusNames::kStatusService),
+        QString::fromLatin1(BusNames::kStatusPath), QDBusConnection::sessionBus(), nullptr);
     const QMetaObject::Connection powerOk = connect(m_statusManagerProxy,
         &StatusManagerProxy::PowerOkChanged, this, &PhotoManagerCtrl::EnableCameraOnPowerOk);
     if (!powerOk) {
@@ -488,7 +487,7 @@ QString PhotoManagerCtrl::newImagePath()
 
 bool PhotoManagerCtrl::isCameraEnabledByUser()
 {
-    const Configuration configuration(kPhotoLogObjectPath);
+    const Configuration configuration(BusNames::kPhotoPath);
     bool enabled = false;
     if (configuration.IsAvailable()) {
         bool ok = false;

@@ -2,6 +2,7 @@
 
 #include "CameraProxy.h"
 #include "RGBManagerProxy.h"
+#include "common/BusNames.h"
 #include "common/FolderManager.h"
 #include "common/Log.h"
 #include "dbus/PhotoManagerAdaptor.h"
@@ -91,7 +92,7 @@ void DBusInterface::SetPhotoState(const PhotoState& state)
         return;
     QDBusMessage signal = QDBusMessage::createSignal(m_objectPath,
         QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("PropertiesChanged"));
-    signal << QStringLiteral("com.zandrel.quor.photostate") << changed << QStringList();
+    signal << QString::fromLatin1(BusNames::kPhotoStateInterface) << changed << QStringList();
     QDBusConnection::sessionBus().send(signal);
 }
 

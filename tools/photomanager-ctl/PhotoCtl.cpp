@@ -1,6 +1,7 @@
 #include "PhotoCtl.h"
 
 #include "PhotoInterfaceProxy.h"
+#include "common/BusNames.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -9,8 +10,9 @@
 #include <cstdio>
 
 namespace {
-const char kService[] = "com.zandrel.quor.photomanager";
-const char kPath[] = "/com/zandrel/quor/photomanager/photoobj";
+using BusNames::kPhotoPath;
+using BusNames::kPhotoService;
+using BusNames::kPhotoStateInterface;
 
 // What a negative status of the photo service means.
 QString reasonOf(int status)
@@ -29,7 +31,6 @@ QString reasonOf(int status)
     }
 }
 
-const char kStateInterface[] = "com.zandrel.quor.photostate";
 const char kPropertiesInterface[] = "org.freedesktop.DBus.Properties";
 // The order of the state interface's file; others, if any, follow by name.
 const char* const kStateProperties[] = {"CameraManagerPresent", "CameraEnabled", "Capturing",
@@ -76,8 +77,8 @@ QString onOff(bool on)
 
 PhotoCtl::PhotoCtl(int timeoutS, QObject* parent)
     : QObject(parent)
-    , m_proxy(new PhotoInterfaceProxy(QString::fromLatin1(kService), QString::fromLatin1(kPath),
-          QDBusConnection::sessionBus(), this))
+    , m_proxy(new PhotoInterfaceProxy(QString::fromLatin1(kPhotoService),
+          QString::fromLatin1(kPhotoPath), QDBusConnection::sessionBus(), this))
     , m_awaited(Awaited_Nothing)
     , m_wantedEnabled(false)
     , m_finished(false)
@@ -90,11 +91,12 @@ PhotoCtl::PhotoCtl(int timeoutS, QObject* parent)
     connect(
         m_proxy, &PhotoInterfaceProxy::PhotoStreamStopped, this, &PhotoCtl::OnPhotoStreamStopped);
 
-    QDBusConnection::sessionBus().connect(QString::fromLatin1(kService), QString::fromLatin1(kPath),
-        QString::fromLatin1(kPropertiesInterface), QStringLiteral("PropertiesChanged"), this,
+    QDBusConnection::sessionBus().connect(QString::fromLatin1(kPhotoService),
+        QString::fromLatin1(kPhotoPath), QString::fromLatin1(kPropertiesInterface),
+        QStringLiteral("PropertiesChanged"), this,
         SLOT(OnPropertiesChanged(QString, QVariantMap, QStringList)));
 
-    auto* watcher = new QDBusServiceWatcher(QString::fromLatin1(kService),
+    auto* watcher = new QDBusServiceWatcher(QString::fromLatin1(kPhotoService),
         QDBusConnection::sessionBus(), QDBusServiceWatcher::WatchForUnregistration, this);
     connect(watcher, &QDBusServiceWatcher::serviceUnregistered, this, &PhotoCtl::OnDaemonLeft);
 
@@ -189,10 +191,10 @@ int PhotoCtl::Show()
 {
     if (!isDaemonOnBus())
         return Exit_NotOnBus;
-    QDBusMessage getAll
-        = QDBusMessage::createMethodCall(QString::fromLatin1(kService), QString::fromLatin1(kPath),
-            QString::fromLatin1(kPropertiesInterface), QStringLiteral("GetAll"));
-    getAll << QString::fromLatin1(kStateInterface);
+    QDBusMessage getAll = QDBusMessage::createMethodCall(QString::fromLatin1(kPhotoService),
+        QString::fromLatin1(kPhotoPath), QString::fromLatin1(kPropertiesInterface),
+        QStringLiteral("GetAll"));
+    getAll << QString::fromLatin1(kPhotoStateInterface);
     QDBusPendingReply<QVariantMap> reply
         = QDBusConnection::sessionBus().asyncCall(getAll, m_timeoutS * 1000);
     reply.waitForFinished();
@@ -264,7 +266,7 @@ void PhotoCtl::OnPhotoStreamStopped(int imagesNum)
 void PhotoCtl::OnPropertiesChanged(
     const QString& interface, const QVariantMap& changed, const QStringList& /*invalidated*/)
 {
-    if (m_awaited != Awaited_Everything || interface != QLatin1String(kStateInterface))
+    if (m_awaited != Awaited_Everything || interface != QLatin1String(kPhotoStateInterface))
         return;
     for (const QString& line : assignments(changed))
         printOut(QStringLiteral("PropertiesChanged ") + line);
@@ -285,9 +287,9 @@ bool PhotoCtl::isDaemonOnBus()
         printError(QStringLiteral("no session bus: %1").arg(bus.lastError().message()));
         return false;
     }
-    if (!bus.interface()->isServiceRegistered(QString::fromLatin1(kService)).value()) {
-        printError(
-            QStringLiteral("photomanager is not on the bus (%1)").arg(QLatin1String(kService)));
+    if (!bus.interface()->isServiceRegistered(QString::fromLatin1(kPhotoService)).value()) {
+        printError(QStringLiteral("photomanager is not on the bus (%1)")
+                       .arg(QLatin1String(kPhotoService)));
         return false;
     }
     return true;
