@@ -114,25 +114,17 @@ int PhotoCtl::Take()
     if (!isDaemonOnBus())
         return Exit_NotOnBus;
     expect(Awaited_PhotoTaken);
-    QDBusPendingReply<int> reply = m_proxy->TakePhoto();
-    reply.waitForFinished();
-    if (reply.isError())
-        return callFailed("TakePhoto", reply.error());
-    const int status = checkedStatus("TakePhoto", reply.value());
-    return status == Exit_Ok ? waitForAnswer() : status;
+    return waitForAnswer(statusOf("TakePhoto", m_proxy->TakePhoto()));
 }
 
 int PhotoCtl::Stream(int intervalS)
 {
     if (!isDaemonOnBus())
         return Exit_NotOnBus;
-    QDBusPendingReply<int> reply = m_proxy->TakePhotoStream(intervalS);
-    reply.waitForFinished();
-    if (reply.isError())
-        return callFailed("TakePhotoStream", reply.error());
-    const int status = checkedStatus("TakePhotoStream", reply.value());
+    const int status = statusOf("TakePhotoStream", m_proxy->TakePhotoStream(intervalS));
+    // The status of a request that was accepted: 0.
     if (status == Exit_Ok)
-        printOut(QString::number(reply.value()));
+        printOut(QStringLiteral("0"));
     return status;
 }
 
@@ -141,12 +133,7 @@ int PhotoCtl::Stop()
     if (!isDaemonOnBus())
         return Exit_NotOnBus;
     expect(Awaited_PhotoStreamStopped);
-    QDBusPendingReply<int> reply = m_proxy->StopPhotoStream();
-    reply.waitForFinished();
-    if (reply.isError())
-        return callFailed("StopPhotoStream", reply.error());
-    const int status = checkedStatus("StopPhotoStream", reply.value());
-    return status == Exit_Ok ? waitForAnswer() : status;
+    return waitForAnswer(statusOf("StopPhotoStream", m_proxy->StopPhotoStream()));
 }
 
 int PhotoCtl::Enable(bool enable)
@@ -154,25 +141,17 @@ int PhotoCtl::Enable(bool enable)
     if (!isDaemonOnBus())
         return Exit_NotOnBus;
     QDBusPendingReply<bool> current = m_proxy->IsEnabledCamera();
-    current.waitForFinished();
-    if (current.isError())
-        return callFailed("IsEnabledCamera", current.error());
+    if (const int failed = replyOf("IsEnabledCamera", current))
+        return failed;
     m_wantedEnabled = enable;
     expect(Awaited_CameraEnabled);
-    QDBusPendingReply<int> reply = m_proxy->EnableCamera(enable);
-    reply.waitForFinished();
-    if (reply.isError())
-        return callFailed("EnableCamera", reply.error());
-    const int status = checkedStatus("EnableCamera", reply.value());
-    if (status != Exit_Ok)
-        return status;
+    const int status = statusOf("EnableCamera", m_proxy->EnableCamera(enable));
     // The daemon is still told, but a camera that already is so sends no
     // CameraEnabled.
-    if (current.value() == enable) {
-        printOut(onOff(enable));
-        return Exit_Ok;
-    }
-    return waitForAnswer();
+    if (status != Exit_Ok || current.value() != enable)
+        return waitForAnswer(status);
+    printOut(onOff(enable));
+    return Exit_Ok;
 }
 
 int PhotoCtl::Status()
@@ -180,9 +159,8 @@ int PhotoCtl::Status()
     if (!isDaemonOnBus())
         return Exit_NotOnBus;
     QDBusPendingReply<bool> reply = m_proxy->IsEnabledCamera();
-    reply.waitForFinished();
-    if (reply.isError())
-        return callFailed("IsEnabledCamera", reply.error());
+    if (const int failed = replyOf("IsEnabledCamera", reply))
+        return failed;
     printOut(onOff(reply.value()));
     return Exit_Ok;
 }
@@ -197,9 +175,8 @@ int PhotoCtl::Show()
     getAll << QString::fromLatin1(kPhotoStateInterface);
     QDBusPendingReply<QVariantMap> reply
         = QDBusConnection::sessionBus().asyncCall(getAll, m_timeoutS * 1000);
-    reply.waitForFinished();
-    if (reply.isError())
-        return callFailed("GetAll", reply.error());
+    if (const int failed = replyOf("GetAll", reply))
+        return failed;
     for (const QString& line : assignments(reply.value()))
         printOut(line);
     return Exit_Ok;
@@ -214,7 +191,7 @@ int PhotoCtl::Monitor()
     }
     // The daemon may come and go; the subscription stays.
     expect(Awaited_Everything);
-    return waitForAnswer();
+    return waitForAnswer(Exit_Ok);
 }
 
 void PhotoCtl::Interrupt()
@@ -295,15 +272,22 @@ bool PhotoCtl::isDaemonOnBus()
     return true;
 }
 
-int PhotoCtl::callFailed(const char* method, const QDBusError& error)
+int PhotoCtl::replyOf(const char* method, QDBusPendingCall call)
 {
+    call.waitForFinished();
+    if (!call.isError())
+        return Exit_Ok;
+    const QDBusError error = call.error();
     printError(QStringLiteral("%1 failed: %2").arg(QLatin1String(method), error.message()));
     const bool late = error.type() == QDBusError::NoReply || error.type() == QDBusError::Timeout;
     return late ? Exit_TimedOut : Exit_NotOnBus;
 }
 
-int PhotoCtl::checkedStatus(const char* method, int status)
+int PhotoCtl::statusOf(const char* method, QDBusPendingReply<int> reply)
 {
+    if (const int failed = replyOf(method, reply))
+        return failed;
+    const int status = reply.value();
     if (status == 0)
         return Exit_Ok;
     printError(QStringLiteral("%1 refused (%2): %3")
@@ -319,8 +303,10 @@ void PhotoCtl::expect(Awaited awaited)
     m_finished = false;
 }
 
-int PhotoCtl::waitForAnswer()
+int PhotoCtl::waitForAnswer(int requestStatus)
 {
+    if (requestStatus != Exit_Ok)
+        return requestStatus;
     if (m_awaited != Awaited_Everything)
         m_timer.start(m_timeoutS * 1000);
     // The answer may already have come while the call was being made.
