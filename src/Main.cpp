@@ -1,6 +1,7 @@
 #include "ApplicationDaemon.h"
 #include "BusWatcher.h"
 #include "PhotoManagerCtrl.h"
+#include "common/BusNames.h"
 #include "common/Log.h"
 #include "platform/LogInterface.h"
 
@@ -27,9 +28,9 @@ int main(int argc, char** argv)
     QCoreApplication application(argc, argv);
     {
         ApplicationDaemon signalBridge;
-        _logInterface = new LogInterface(QStringLiteral("/com/zandrel/quor/photomanager/logobj"));
+        _logInterface = new LogInterface(QString::fromLatin1(BusNames::kLogPath));
         {
-            PhotoManagerCtrl controller("/com/zandrel/quor/photomanager/photoobj");
+            PhotoManagerCtrl controller(BusNames::kPhotoPath);
             // Ends the loop when the bus goes away (a supervisor restarts us).
             BusWatcher busWatcher;
             const int siblingTimeoutMs
@@ -39,11 +40,9 @@ int main(int argc, char** argv)
             controller.dbusInterface()->SetCameraCheckInterval(
                 timeoutFromEnvironment("PHOTOMANAGER_CAMERA_CHECK_MS", 1000));
             PM_LOG(4, "[%s:%d] %s: Starting Photo Manager X...");
-            if (controller.Initialize("com.zandrel.quor.photomanager",
-                    "/com/zandrel/quor/photomanager/photoobj", "com.zandrel.quor.cameramanager",
-                    "/com/zandrel/quor/cameramanager/cameraobj", siblingTimeoutMs,
-                    "com.zandrel.quor.rgbfeaturemanager",
-                    "/com/zandrel/quor/rgbfeaturemanager/rgbmanagerobj", siblingTimeoutMs,
+            if (controller.Initialize(BusNames::kPhotoService, BusNames::kPhotoPath,
+                    BusNames::kCameraService, BusNames::kCameraPath, siblingTimeoutMs,
+                    BusNames::kRgbService, BusNames::kRgbPath, siblingTimeoutMs,
                     "/opt/quor/data/photo")
                 && busWatcher.Watch()) {
                 exitStatus = QCoreApplication::exec();

@@ -1,6 +1,7 @@
 #include "PhotoManagerCtrl.h"
 
 #include "StatusManagerProxy.h"
+#include "common/BusNames.h"
 #include "common/Log.h"
 #include "photosm/CapturePhotoDoneEvent.h"
 #include "photosm/CapturePhotoEvent.h"
@@ -41,8 +42,6 @@ QString localTimeStamp()
 
 const int kMaxPhotos = 100;
 const int kCaptureTimeoutMs = 120000;
-const char kStatusManagerService[] = "com.zandrel.quor.statusmanager";
-const char kStatusManagerPath[] = "/com/zandrel/quor/statusmanager/statusobj";
 // The stream timer holds its interval as signed 32-bit milliseconds.
 const int kMaxStreamIntervalS = std::numeric_limits<int>::max() / 1000;
 } // namespace
@@ -61,10 +60,10 @@ PhotoManagerCtrl::PhotoManagerCtrl(const char* objectPath)
     , m_cameraKnown(false)
     , m_cameraActive(false)
 {
-    connect(&m_photoStreamTimer, SIGNAL(timeout()), this, SLOT(TakePhotoForStream()));
-    connect(&m_capturePhotoTimer, SIGNAL(timeout()), this, SLOT(TakePhotoTimeout()));
-    connect(&m_stateMachine, SIGNAL(started()), this, SLOT(StateMachineReady()));
-    connect(&m_stateMachine, SIGNAL(stopped()), this, SLOT(StateMachineStopped()));
+    connect(&m_photoStreamTimer, &QTimer::timeout, this, &PhotoManagerCtrl::TakePhotoForStream);
+    connect(&m_capturePhotoTimer, &QTimer::timeout, this, &PhotoManagerCtrl::TakePhotoTimeout);
+    connect(&m_stateMachine, &QStateMachine::started, this, &PhotoManagerCtrl::StateMachineReady);
+    connect(&m_stateMachine, &QStateMachine::stopped, this, &PhotoManagerCtrl::StateMachineStopped);
     BuildStateMachine();
 }
 
@@ -89,18 +88,17 @@ bool PhotoManagerCtrl::Initialize(const char* serviceName, const char* objectPat
         m_dbusInterface->SetPhotoFolder(photoFolder, kMaxPhotos);
         // Both connections are needed: without either the daemon would answer
         // clients and never act.
-        hubReady = connect(m_dbusInterface,
-                       SIGNAL(CommandReceived(DBusInterface::PhotoCommand, QVariantList)), this,
-                       SLOT(PhotoCommand(DBusInterface::PhotoCommand, QVariantList)))
-            && connect(m_dbusInterface,
-                SIGNAL(EventReceived(DBusInterface::CameraEvent, QVariantList)), this,
-                SLOT(CameraEvent(DBusInterface::CameraEvent, QVariantList)));
+        hubReady = connect(m_dbusInterface, &DBusInterface::CommandReceived, this,
+                       &PhotoManagerCtrl::PhotoCommand)
+            && connect(m_dbusInterface, &DBusInterface::EventReceived, this,
+                &PhotoManagerCtrl::CameraEvent);
     }
 
-    m_statusManagerProxy = new StatusManagerProxy(QString::fromLatin1(kStatusManagerService),
-        QString::fromLatin1(kStatusManagerPath), QDBusConnection::sessionBus(), nullptr);
-    if (!connect(m_statusManagerProxy, SIGNAL(PowerOkChanged(bool)), this,
-            SLOT(EnableCameraOnPowerOk(bool)))) {
+    m_statusManagerProxy = new StatusManagerProxy(QString::fromLatin1(BusNames::kStatusService),
+        QString::fromLatin1(BusNames::kStatusPath), QDBusConnection::sessionBus(), nullptr);
+    const QMetaObject::Connection powerOk = connect(m_statusManagerProxy,
+        &StatusManagerProxy::PowerOkChanged, this, &PhotoManagerCtrl::EnableCameraOnPowerOk);
+    if (!powerOk) {
         PM_LOG(1, "[%s:%d] %s: Can't connect to Status Manager proxy's signals");
         return false;
     }
@@ -489,7 +487,7 @@ QString PhotoManagerCtrl::newImagePath()
 
 bool PhotoManagerCtrl::isCameraEnabledByUser()
 {
-    const Configuration configuration(kPhotoLogObjectPath);
+    const Configuration configuration(BusNames::kPhotoPath);
     bool enabled = false;
     if (configuration.IsAvailable()) {
         bool ok = false;

@@ -8,8 +8,6 @@
 #include <cstdio>
 #include <cstring>
 
-const char* const kPhotoLogObjectPath = BusNames::kPhotoPath;
-
 namespace {
 // Longer lines are cut at 511 characters.
 const std::size_t kLineSize = 512;
@@ -109,5 +107,5 @@ void photomanagerLog(unsigned int level, const char* format, ...)
     else
         std::vsnprintf(line, sizeof line, format, args);
     va_end(args);
-    _logInterface->EmitLogString(level, line, kPhotoLogObjectPath);
+    _logInterface->EmitLogString(level, line, BusNames::kPhotoPath);
 }

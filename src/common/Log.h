@@ -16,8 +16,5 @@
     photomanagerLog((level), format, PHOTOMANAGER_LOG_SOURCE, __LINE__,                            \
         static_cast<const char*>(__PRETTY_FUNCTION__), ##__VA_ARGS__)
 
-// Object path named by every log line of the daemon.
-extern const char* const kPhotoLogObjectPath;
-
 void photomanagerLog(unsigned int level, const char* format, ...)
     __attribute__((format(printf, 2, 3)));

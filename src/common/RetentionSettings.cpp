@@ -1,5 +1,6 @@
 #include "RetentionSettings.h"
 
+#include "common/BusNames.h"
 #include "common/Log.h"
 #include "platform/Configuration.h"
 
@@ -33,7 +34,7 @@ RetentionSettings::RetentionSettings(int defaultMaxPhotos)
 
 void RetentionSettings::Refresh()
 {
-    const Configuration configuration(kPhotoLogObjectPath);
+    const Configuration configuration(BusNames::kPhotoPath);
     const std::array<qint64, 3> stamp = stampOf(configuration.filePath());
     if (stamp == m_fileStamp)
         return;

@@ -2,6 +2,7 @@
 
 #include "CameraProxy.h"
 #include "RGBManagerProxy.h"
+#include "common/BusNames.h"
 #include "common/FolderManager.h"
 #include "common/Log.h"
 #include "dbus/PhotoManagerAdaptor.h"
@@ -40,7 +41,8 @@ DBusInterface::DBusInterface(QObject* parent)
     qRegisterMetaType<DBusInterface::PhotoCommand>();
     qRegisterMetaType<DBusInterface::PhotoEvent>();
     qRegisterMetaType<DBusInterface::CameraEvent>();
-    connect(m_cameraCheckTimer, SIGNAL(timeout()), this, SLOT(CheckForCameraServiceAvailable()));
+    connect(
+        m_cameraCheckTimer, &QTimer::timeout, this, &DBusInterface::CheckForCameraServiceAvailable);
 }
 
 DBusInterface::~DBusInterface()
@@ -89,7 +91,7 @@ void DBusInterface::SetPhotoState(const PhotoState& state)
         return;
     QDBusMessage signal = QDBusMessage::createSignal(m_objectPath,
         QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("PropertiesChanged"));
-    signal << QStringLiteral("com.zandrel.quor.photostate") << changed << QStringList();
+    signal << QString::fromLatin1(BusNames::kPhotoStateInterface) << changed << QStringList();
     QDBusConnection::sessionBus().send(signal);
 }
 
@@ -188,15 +190,14 @@ bool DBusInterface::InitCameraProxy(const char* service, const char* path, int t
     const QDBusConnection bus = QDBusConnection::sessionBus();
     m_cameraProxy = new CameraProxy(serviceName, QString::fromLatin1(path), bus, this);
     m_cameraProxy->setTimeout(timeout);
-    connect(
-        m_cameraProxy, SIGNAL(CaptureDone(int, QString)), this, SLOT(CaptureDone(int, QString)));
+    connect(m_cameraProxy, &CameraProxy::CaptureDone, this, &DBusInterface::CaptureDone);
 
     m_cameraServiceWatcher
         = new QDBusServiceWatcher(serviceName, bus, QDBusServiceWatcher::WatchForOwnerChange, this);
-    connect(m_cameraServiceWatcher, SIGNAL(serviceRegistered(QString)), this,
-        SLOT(CameraDBusServiceRegistered(QString)));
-    connect(m_cameraServiceWatcher, SIGNAL(serviceUnregistered(QString)), this,
-        SLOT(CameraDBusServiceUnregistered(QString)));
+    connect(m_cameraServiceWatcher, &QDBusServiceWatcher::serviceRegistered, this,
+        &DBusInterface::CameraDBusServiceRegistered);
+    connect(m_cameraServiceWatcher, &QDBusServiceWatcher::serviceUnregistered, this,
+        &DBusInterface::CameraDBusServiceUnregistered);
 
     m_cameraObjectPath = QString::fromLatin1(path);
     m_cameraServiceName = serviceName;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "PhotoStateIntrospection.h"
+#include "common/BusNames.h"
 
 #include <QDBusAbstractAdaptor>
 #include <QString>
@@ -13,7 +14,7 @@ class DBusInterface;
 // The introspection text is the interface file itself, comments included.
 class PhotoStateAdaptor : public QDBusAbstractAdaptor {
     Q_OBJECT
-    Q_CLASSINFO("D-Bus Interface", "com.zandrel.quor.photostate")
+    Q_CLASSINFO("D-Bus Interface", QUOR_PHOTOSTATE_INTERFACE)
     Q_CLASSINFO("D-Bus Introspection", PHOTO_STATE_INTROSPECTION)
     Q_PROPERTY(bool CameraManagerPresent READ CameraManagerPresent)
     Q_PROPERTY(bool CameraEnabled READ CameraEnabled)

@@ -1,17 +1,11 @@
 #include "QuorFeatureBase.h"
 
-QuorFeatureBase::QuorFeatureBase(const char* objectPath, QObject* parent)
+QuorFeatureBase::QuorFeatureBase(const char* /*objectPath*/, QObject* parent)
     : QObject(parent)
-    , m_featureObjectPath(QString::fromLatin1(objectPath))
 {
 }
 
 QuorFeatureBase::~QuorFeatureBase() = default;
-
-QString QuorFeatureBase::featureObjectPath() const
-{
-    return m_featureObjectPath;
-}
 
 void QuorFeatureBase::quorPowerOnReboot(const QString&) { }
 

@@ -1,5 +1,6 @@
 #include "PhotoCtl.h"
 #include "SignalNotifier.h"
+#include "common/BusNames.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -47,10 +48,10 @@ const char kExitStatuses[]
 
 QString mainDescription()
 {
-    QString text
-        = QStringLiteral("Client of the photo service com.zandrel.quor.photomanager on the\n"
-                         "session bus: one request, then the signal that answers it.\n\n"
-                         "Commands:\n");
+    QString text = QStringLiteral("Client of the photo service %1 on the\n"
+                                  "session bus: one request, then the signal that answers it.\n\n"
+                                  "Commands:\n")
+                       .arg(QLatin1String(BusNames::kPhotoService));
     for (const Command& command : kCommands)
         text += QStringLiteral("  %1  %2\n")
                     .arg(QLatin1String(command.syntax), -14)

@@ -1,6 +1,7 @@
 #include "PhotoCtl.h"
 
 #include "PhotoInterfaceProxy.h"
+#include "common/BusNames.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -9,8 +10,9 @@
 #include <cstdio>
 
 namespace {
-const char kService[] = "com.zandrel.quor.photomanager";
-const char kPath[] = "/com/zandrel/quor/photomanager/photoobj";
+using BusNames::kPhotoPath;
+using BusNames::kPhotoService;
+using BusNames::kPhotoStateInterface;
 
 // What a negative status of the photo service means.
 QString reasonOf(int status)
@@ -29,7 +31,6 @@ QString reasonOf(int status)
     }
 }
 
-const char kStateInterface[] = "com.zandrel.quor.photostate";
 const char kPropertiesInterface[] = "org.freedesktop.DBus.Properties";
 // The order of the state interface's file; others, if any, follow by name.
 const char* const kStateProperties[] = {"CameraManagerPresent", "CameraEnabled", "Capturing",
@@ -76,8 +77,8 @@ QString onOff(bool on)
 
 PhotoCtl::PhotoCtl(int timeoutS, QObject* parent)
     : QObject(parent)
-    , m_proxy(new PhotoInterfaceProxy(QString::fromLatin1(kService), QString::fromLatin1(kPath),
-          QDBusConnection::sessionBus(), this))
+    , m_proxy(new PhotoInterfaceProxy(QString::fromLatin1(kPhotoService),
+          QString::fromLatin1(kPhotoPath), QDBusConnection::sessionBus(), this))
     , m_awaited(Awaited_Nothing)
     , m_wantedEnabled(false)
     , m_finished(false)
@@ -90,11 +91,12 @@ PhotoCtl::PhotoCtl(int timeoutS, QObject* parent)
     connect(
         m_proxy, &PhotoInterfaceProxy::PhotoStreamStopped, this, &PhotoCtl::OnPhotoStreamStopped);
 
-    QDBusConnection::sessionBus().connect(QString::fromLatin1(kService), QString::fromLatin1(kPath),
-        QString::fromLatin1(kPropertiesInterface), QStringLiteral("PropertiesChanged"), this,
+    QDBusConnection::sessionBus().connect(QString::fromLatin1(kPhotoService),
+        QString::fromLatin1(kPhotoPath), QString::fromLatin1(kPropertiesInterface),
+        QStringLiteral("PropertiesChanged"), this,
         SLOT(OnPropertiesChanged(QString, QVariantMap, QStringList)));
 
-    auto* watcher = new QDBusServiceWatcher(QString::fromLatin1(kService),
+    auto* watcher = new QDBusServiceWatcher(QString::fromLatin1(kPhotoService),
         QDBusConnection::sessionBus(), QDBusServiceWatcher::WatchForUnregistration, this);
     connect(watcher, &QDBusServiceWatcher::serviceUnregistered, this, &PhotoCtl::OnDaemonLeft);
 
@@ -112,25 +114,17 @@ int PhotoCtl::Take()
     if (!isDaemonOnBus())
         return Exit_NotOnBus;
     expect(Awaited_PhotoTaken);
-    QDBusPendingReply<int> reply = m_proxy->TakePhoto();
-    reply.waitForFinished();
-    if (reply.isError())
-        return callFailed("TakePhoto", reply.error());
-    const int status = checkedStatus("TakePhoto", reply.value());
-    return status == Exit_Ok ? waitForAnswer() : status;
+    return waitForAnswer(statusOf("TakePhoto", m_proxy->TakePhoto()));
 }
 
 int PhotoCtl::Stream(int intervalS)
 {
     if (!isDaemonOnBus())
         return Exit_NotOnBus;
-    QDBusPendingReply<int> reply = m_proxy->TakePhotoStream(intervalS);
-    reply.waitForFinished();
-    if (reply.isError())
-        return callFailed("TakePhotoStream", reply.error());
-    const int status = checkedStatus("TakePhotoStream", reply.value());
+    const int status = statusOf("TakePhotoStream", m_proxy->TakePhotoStream(intervalS));
+    // The status of a request that was accepted: 0.
     if (status == Exit_Ok)
-        printOut(QString::number(reply.value()));
+        printOut(QStringLiteral("0"));
     return status;
 }
 
@@ -139,12 +133,7 @@ int PhotoCtl::Stop()
     if (!isDaemonOnBus())
         return Exit_NotOnBus;
     expect(Awaited_PhotoStreamStopped);
-    QDBusPendingReply<int> reply = m_proxy->StopPhotoStream();
-    reply.waitForFinished();
-    if (reply.isError())
-        return callFailed("StopPhotoStream", reply.error());
-    const int status = checkedStatus("StopPhotoStream", reply.value());
-    return status == Exit_Ok ? waitForAnswer() : status;
+    return waitForAnswer(statusOf("StopPhotoStream", m_proxy->StopPhotoStream()));
 }
 
 int PhotoCtl::Enable(bool enable)
@@ -152,25 +141,17 @@ int PhotoCtl::Enable(bool enable)
     if (!isDaemonOnBus())
         return Exit_NotOnBus;
     QDBusPendingReply<bool> current = m_proxy->IsEnabledCamera();
-    current.waitForFinished();
-    if (current.isError())
-        return callFailed("IsEnabledCamera", current.error());
+    if (const int failed = replyOf("IsEnabledCamera", current))
+        return failed;
     m_wantedEnabled = enable;
     expect(Awaited_CameraEnabled);
-    QDBusPendingReply<int> reply = m_proxy->EnableCamera(enable);
-    reply.waitForFinished();
-    if (reply.isError())
-        return callFailed("EnableCamera", reply.error());
-    const int status = checkedStatus("EnableCamera", reply.value());
-    if (status != Exit_Ok)
-        return status;
+    const int status = statusOf("EnableCamera", m_proxy->EnableCamera(enable));
     // The daemon is still told, but a camera that already is so sends no
     // CameraEnabled.
-    if (current.value() == enable) {
-        printOut(onOff(enable));
-        return Exit_Ok;
-    }
-    return waitForAnswer();
+    if (status != Exit_Ok || current.value() != enable)
+        return waitForAnswer(status);
+    printOut(onOff(enable));
+    return Exit_Ok;
 }
 
 int PhotoCtl::Status()
@@ -178,9 +159,8 @@ int PhotoCtl::Status()
     if (!isDaemonOnBus())
         return Exit_NotOnBus;
     QDBusPendingReply<bool> reply = m_proxy->IsEnabledCamera();
-    reply.waitForFinished();
-    if (reply.isError())
-        return callFailed("IsEnabledCamera", reply.error());
+    if (const int failed = replyOf("IsEnabledCamera", reply))
+        return failed;
     printOut(onOff(reply.value()));
     return Exit_Ok;
 }
@@ -189,15 +169,14 @@ int PhotoCtl::Show()
 {
     if (!isDaemonOnBus())
         return Exit_NotOnBus;
-    QDBusMessage getAll
-        = QDBusMessage::createMethodCall(QString::fromLatin1(kService), QString::fromLatin1(kPath),
-            QString::fromLatin1(kPropertiesInterface), QStringLiteral("GetAll"));
-    getAll << QString::fromLatin1(kStateInterface);
+    QDBusMessage getAll = QDBusMessage::createMethodCall(QString::fromLatin1(kPhotoService),
+        QString::fromLatin1(kPhotoPath), QString::fromLatin1(kPropertiesInterface),
+        QStringLiteral("GetAll"));
+    getAll << QString::fromLatin1(kPhotoStateInterface);
     QDBusPendingReply<QVariantMap> reply
         = QDBusConnection::sessionBus().asyncCall(getAll, m_timeoutS * 1000);
-    reply.waitForFinished();
-    if (reply.isError())
-        return callFailed("GetAll", reply.error());
+    if (const int failed = replyOf("GetAll", reply))
+        return failed;
     for (const QString& line : assignments(reply.value()))
         printOut(line);
     return Exit_Ok;
@@ -212,7 +191,7 @@ int PhotoCtl::Monitor()
     }
     // The daemon may come and go; the subscription stays.
     expect(Awaited_Everything);
-    return waitForAnswer();
+    return waitForAnswer(Exit_Ok);
 }
 
 void PhotoCtl::Interrupt()
@@ -264,7 +243,7 @@ void PhotoCtl::OnPhotoStreamStopped(int imagesNum)
 void PhotoCtl::OnPropertiesChanged(
     const QString& interface, const QVariantMap& changed, const QStringList& /*invalidated*/)
 {
-    if (m_awaited != Awaited_Everything || interface != QLatin1String(kStateInterface))
+    if (m_awaited != Awaited_Everything || interface != QLatin1String(kPhotoStateInterface))
         return;
     for (const QString& line : assignments(changed))
         printOut(QStringLiteral("PropertiesChanged ") + line);
@@ -285,23 +264,30 @@ bool PhotoCtl::isDaemonOnBus()
         printError(QStringLiteral("no session bus: %1").arg(bus.lastError().message()));
         return false;
     }
-    if (!bus.interface()->isServiceRegistered(QString::fromLatin1(kService)).value()) {
-        printError(
-            QStringLiteral("photomanager is not on the bus (%1)").arg(QLatin1String(kService)));
+    if (!bus.interface()->isServiceRegistered(QString::fromLatin1(kPhotoService)).value()) {
+        printError(QStringLiteral("photomanager is not on the bus (%1)")
+                       .arg(QLatin1String(kPhotoService)));
         return false;
     }
     return true;
 }
 
-int PhotoCtl::callFailed(const char* method, const QDBusError& error)
+int PhotoCtl::replyOf(const char* method, QDBusPendingCall call)
 {
+    call.waitForFinished();
+    if (!call.isError())
+        return Exit_Ok;
+    const QDBusError error = call.error();
     printError(QStringLiteral("%1 failed: %2").arg(QLatin1String(method), error.message()));
     const bool late = error.type() == QDBusError::NoReply || error.type() == QDBusError::Timeout;
     return late ? Exit_TimedOut : Exit_NotOnBus;
 }
 
-int PhotoCtl::checkedStatus(const char* method, int status)
+int PhotoCtl::statusOf(const char* method, QDBusPendingReply<int> reply)
 {
+    if (const int failed = replyOf(method, reply))
+        return failed;
+    const int status = reply.value();
     if (status == 0)
         return Exit_Ok;
     printError(QStringLiteral("%1 refused (%2): %3")
@@ -317,8 +303,10 @@ void PhotoCtl::expect(Awaited awaited)
     m_finished = false;
 }
 
-int PhotoCtl::waitForAnswer()
+int PhotoCtl::waitForAnswer(int requestStatus)
 {
+    if (requestStatus != Exit_Ok)
+        return requestStatus;
     if (m_awaited != Awaited_Everything)
         m_timer.start(m_timeoutS * 1000);
     // The answer may already have come while the call was being made.

@@ -1,12 +1,12 @@
 #pragma once
 
+#include <QDBusPendingReply>
 #include <QEventLoop>
 #include <QObject>
 #include <QString>
 #include <QTimer>
 
 class PhotoInterfaceProxy;
-class QDBusError;
 
 // One request to the photo service and the signal that answers it. The
 // answers are subscribed to on construction, before any call, so that a quick
@@ -59,10 +59,15 @@ private:
     void OnDaemonLeft();
 
     bool isDaemonOnBus();
-    int callFailed(const char* method, const QDBusError& error);
-    int checkedStatus(const char* method, int status);
+    // Waits for the reply of a call to the daemon: Exit_Ok (0) when it came,
+    // else the exit status of the failure, which is printed.
+    int replyOf(const char* method, QDBusPendingCall call);
+    // The same for the methods that answer with a status: Exit_Ok only for 0.
+    int statusOf(const char* method, QDBusPendingReply<int> reply);
     void expect(Awaited awaited);
-    int waitForAnswer();
+    // Waits for the awaited signal once the request has succeeded; a failed
+    // request's exit status is returned as it is.
+    int waitForAnswer(int requestStatus);
     void finish(int exitStatus);
 
     PhotoInterfaceProxy* m_proxy;
