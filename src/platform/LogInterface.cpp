@@ -1,9 +1,14 @@
 #include "LogInterface.h"
 
+#include "common/Log.h"
+
+#include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 
@@ -87,17 +92,28 @@ char* escapeInto(const char* text, std::size_t length, char* out)
     return out;
 }
 
-void writeAll(const char* data, std::size_t left)
+// Writes a whole line to standard error only when that cannot block: a
+// stalled reader (a busy journal, a stuck pager) must never hold the daemon.
+// A socket takes MSG_DONTWAIT; anything else is written once poll says that
+// it has room, which for a pipe means room for a line of up to PIPE_BUF
+// bytes. False when the line was not written, or not whole.
+bool writeWithoutBlocking(const char* data, std::size_t length)
 {
-    while (left > 0) {
-        const ssize_t written = ::write(STDERR_FILENO, data, left);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return;
-        data += written;
-        left -= static_cast<std::size_t>(written);
+    static bool notASocket = false;
+    if (!notASocket) {
+        const ssize_t sent = ::send(STDERR_FILENO, data, length, MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (sent >= 0 || errno != ENOTSOCK)
+            return sent == static_cast<ssize_t>(length);
+        notASocket = true;
     }
+    struct pollfd ready = {STDERR_FILENO, POLLOUT, 0};
+    if (::poll(&ready, 1, 0) != 1 || !(ready.revents & POLLOUT))
+        return false;
+    ssize_t written;
+    do
+        written = ::write(STDERR_FILENO, data, length);
+    while (written < 0 && errno == EINTR);
+    return written == static_cast<ssize_t>(length);
 }
 } // namespace
 
@@ -113,6 +129,26 @@ QByteArray LogInterface::escaped(const char* text)
 }
 
 void LogInterface::EmitLogString(unsigned int level, const char* text, const char* /*objectPath*/)
+{
+    // The count of lost lines goes first, so that it stands where they are missing.
+    if ((m_dropped > 0 && !writeLostCount()) || !writeRecord(level, text))
+        ++m_dropped;
+}
+
+bool LogInterface::writeLostCount()
+{
+    char notice[512];
+    std::snprintf(notice, sizeof notice,
+        "[%s:%d] %s: %lu log lines lost: standard error was not ready to take them",
+        PHOTOMANAGER_LOG_SOURCE, __LINE__, static_cast<const char*>(__PRETTY_FUNCTION__),
+        m_dropped);
+    if (!writeRecord(2, notice))
+        return false;
+    m_dropped = 0;
+    return true;
+}
+
+bool LogInterface::writeRecord(unsigned int level, const char* text)
 {
     const std::size_t length = text ? std::strlen(text) : 0;
     // The daemon's own lines (at most 511 bytes) are built on the stack; a
@@ -131,5 +167,5 @@ void LogInterface::EmitLogString(unsigned int level, const char* text, const cha
     out = escapeInto(text, length, out);
     *out++ = '\n';
     // A single write keeps concurrent writers from interleaving inside a line.
-    writeAll(line, static_cast<std::size_t>(out - line));
+    return writeWithoutBlocking(line, static_cast<std::size_t>(out - line));
 }

@@ -15,6 +15,8 @@ public:
 
     // One call is one record: the text is written as data, never as a format,
     // and control characters in it are escaped so that it stays on one line.
+    // A record that standard error cannot take at once is dropped and
+    // counted; the next one written is preceded by a line with the count.
     virtual void EmitLogString(unsigned int level, const char* text, const char* objectPath);
 
     // The text as EmitLogString writes it, without prefix and newline.
@@ -24,7 +26,12 @@ public:
     static int syslogPriority(unsigned int level);
 
 private:
+    bool writeRecord(unsigned int level, const char* text);
+    bool writeLostCount();
+
     QString m_objectPath;
+    // Lines that standard error could not take at once since the last one it took.
+    unsigned long m_dropped = 0;
 };
 
 // The one logging component of the process, set by main before anything logs.
