@@ -11,6 +11,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <limits>
 #include <vector>
@@ -152,6 +154,23 @@ Limits reachable(Limits limits, const std::vector<Entry>& files, qint64 freeByte
     return limits;
 }
 
+// Says why the folder cannot be used; the callers' refusal line names only
+// the count.
+void reportUnusableFolder(const QByteArray& path, int openError)
+{
+    struct stat st;
+    const bool found = ::lstat(path.constData(), &st) == 0;
+    const char* why = !found && errno == ENOENT ? "is missing"
+        : found && S_ISLNK(st.st_mode)          ? "is a symbolic link"
+        : found && !S_ISDIR(st.st_mode)         ? "is not a directory"
+                                                : nullptr;
+    if (why)
+        PM_LOG(2, "[%s:%d] %s: photo folder %s %s", path.constData(), why);
+    else
+        PM_LOG(2, "[%s:%d] %s: photo folder %s cannot be opened: %s", path.constData(),
+            std::strerror(openError));
+}
+
 } // namespace
 
 FolderManager::FolderManager(const char* path, int maxFiles)
@@ -165,8 +184,10 @@ bool FolderManager::RemoveExceedingFiles() const
     m_settings.Refresh();
     const QByteArray path = QFile::encodeName(m_photoDir.path());
     const int dirFd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (dirFd < 0)
+    if (dirFd < 0) {
+        reportUnusableFolder(path, errno);
         return false;
+    }
 
     const Limits limits{m_settings.maxPhotos(), m_settings.maxBytes(), m_settings.minFreeBytes()};
     // Names, sizes and times are read only when a limit may be exceeded.

@@ -2,10 +2,16 @@
 
 #include "common/Log.h"
 
+#include <QDateTime>
 #include <QFileInfo>
+#include <QPair>
 #include <QSettings>
 
 namespace {
+// A settings file is a few lines; a larger one is not read at all, since the
+// reader would parse all of it and keep it in memory.
+const qint64 kMaxFileSize = 64 * 1024;
+
 QString& configurationFilePath()
 {
     static QString path = Configuration::defaultFilePath();
@@ -36,7 +42,19 @@ void Configuration::setFilePath(const QString& path)
 bool Configuration::IsAvailable() const
 {
     const QFileInfo info(m_filePath);
-    return info.isFile() && info.isReadable();
+    if (!info.isFile() || !info.isReadable())
+        return false;
+    if (info.size() <= kMaxFileSize)
+        return true;
+    // Said once for each change of the file, however often it is read.
+    static QPair<qint64, QDateTime> reported;
+    const QPair<qint64, QDateTime> stamp(info.size(), info.lastModified());
+    if (stamp != reported) {
+        reported = stamp;
+        PM_LOG(2, "[%s:%d] %s: %s is %lld bytes, more than %lld: not read, defaults apply",
+            m_filePath.toLocal8Bit().constData(), info.size(), kMaxFileSize);
+    }
+    return false;
 }
 
 int Configuration::ReadConfigValue(

@@ -12,7 +12,8 @@ public:
     // has no use for it.
     explicit Configuration(const char* owner);
 
-    // True when the configuration file exists and is readable.
+    // True when the configuration file exists, is readable and is no larger
+    // than 64 KiB.
     bool IsAvailable() const;
 
     // The integer at group/key, or defaultValue when the key is missing or
