@@ -35,8 +35,11 @@ int main(int argc, char** argv)
             BusWatcher busWatcher;
             const int siblingTimeoutMs
                 = timeoutFromEnvironment("PHOTOMANAGER_SIBLING_TIMEOUT_MS", 5000);
-            controller.setCaptureTimeout(
-                timeoutFromEnvironment("PHOTOMANAGER_CAPTURE_TIMEOUT_MS", 120000));
+            // The capture guard's own length (two minutes) unless a test shortens it.
+            const int captureTimeoutMs
+                = timeoutFromEnvironment("PHOTOMANAGER_CAPTURE_TIMEOUT_MS", 0);
+            if (captureTimeoutMs > 0)
+                controller.setCaptureTimeout(captureTimeoutMs);
             controller.dbusInterface()->SetCameraCheckInterval(
                 timeoutFromEnvironment("PHOTOMANAGER_CAMERA_CHECK_MS", 1000));
             PM_LOG(4, "[%s:%d] %s: Starting Photo Manager X...");

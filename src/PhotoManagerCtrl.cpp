@@ -3,6 +3,7 @@
 #include "StatusManagerProxy.h"
 #include "common/BusNames.h"
 #include "common/Log.h"
+#include "dbus/SiblingHealth.h"
 #include "photosm/CapturePhotoDoneEvent.h"
 #include "photosm/CapturePhotoEvent.h"
 #include "photosm/CaptureState.h"
@@ -52,6 +53,7 @@ PhotoManagerCtrl::PhotoManagerCtrl(const char* objectPath)
     , m_imagesNum(0)
     , m_photoPath(QStringLiteral("/tmp"))
     , m_statusManagerProxy(nullptr)
+    , m_statusHealth(nullptr)
     , m_captureTimeoutMs(kCaptureTimeoutMs)
     , m_stateMachineStarting(false)
     , m_stateMachineStopping(false)
@@ -96,18 +98,71 @@ bool PhotoManagerCtrl::Initialize(const char* serviceName, const char* objectPat
 
     m_statusManagerProxy = new StatusManagerProxy(QString::fromLatin1(BusNames::kStatusService),
         QString::fromLatin1(BusNames::kStatusPath), QDBusConnection::sessionBus(), nullptr);
+    // A hung status manager costs what a hung camera manager costs.
+    m_statusManagerProxy->setTimeout(cameraTimeout);
+    m_statusHealth = new SiblingHealth(QString::fromLatin1(BusNames::kStatusService), this);
     const QMetaObject::Connection powerOk = connect(m_statusManagerProxy,
         &StatusManagerProxy::PowerOkChanged, this, &PhotoManagerCtrl::EnableCameraOnPowerOk);
     if (!powerOk) {
         PM_LOG(1, "[%s:%d] %s: Can't connect to Status Manager proxy's signals");
         return false;
     }
+    connect(m_statusManagerProxy, &StatusManagerProxy::PowerOkChanged, m_statusHealth,
+        &SiblingHealth::noteLife);
+    connect(m_statusHealth, &SiblingHealth::ownerChanged, this,
+        &PhotoManagerCtrl::StatusManagerOwnerChanged);
+    if (hubReady)
+        startServing();
     return hubReady;
+}
+
+// The name is already owned: a request that activation delivers right away
+// must find the state machine starting, so the camera manager is looked for
+// now rather than at the first tick of the repeated check.
+void PhotoManagerCtrl::startServing()
+{
+    if (!m_rgbRecord.enabled())
+        PM_LOG(4,
+            "[%s:%d] %s: XDG_RUNTIME_DIR not set: the RGB switch of a capture is not "
+            "recorded");
+    connect(m_dbusInterface->rgbManagerHealth(), &SiblingHealth::available, this,
+        &PhotoManagerCtrl::RestoreRgbFeature);
+    RestoreRgbFeature();
+    m_dbusInterface->CheckForCameraServiceAvailable();
+}
+
+// A record left behind means that an earlier run ended while a capture had
+// the RGB feature off: switch it on again once the RGB manager answers.
+void PhotoManagerCtrl::RestoreRgbFeature()
+{
+    if (!m_rgbRecord.present() || !m_capturePath.isEmpty())
+        return;
+    const QVariantList reply = m_dbusInterface->RGBManagerCallSynch(
+        DBusInterface::RGBManagerCommand_Disable, QVariantList{false});
+    if (reply.isEmpty() || reply.at(0).toInt() != 0)
+        return;
+    m_rgbRecord.remove();
+    PM_LOG(4,
+        "[%s:%d] %s: RGB feature switched on again: a capture had it off when the daemon "
+        "last ended");
+}
+
+// A status manager that comes after the camera manager may never signal a
+// change of power: its arrival is taken as one.
+void PhotoManagerCtrl::StatusManagerOwnerChanged(bool owned)
+{
+    if (owned && machineAccepting())
+        EnableCameraOnPowerOk(isQuorPowerSupplied());
 }
 
 void PhotoManagerCtrl::setCaptureTimeout(int milliseconds)
 {
     m_captureTimeoutMs = milliseconds;
+}
+
+int PhotoManagerCtrl::captureTimeRemaining() const
+{
+    return m_capturePhotoTimer.remainingTime();
 }
 
 QStateMachine& PhotoManagerCtrl::stateMachine()
@@ -385,6 +440,12 @@ void PhotoManagerCtrl::SetCameraActive(bool active)
         publishState();
         return;
     }
+    if (reply.size() == 1)
+        PM_LOG(2, "[%s:%d] %s: VideoSetActive(%s) refused by the camera manager: %d",
+            active ? "true" : "false", reply.at(0).toInt());
+    else
+        PM_LOG(2, "[%s:%d] %s: VideoSetActive(%s) failed: no answer from the camera manager",
+            active ? "true" : "false");
     // Refused or failed: the camera stays as it was. The machine, which has
     // moved on, is taken back ahead of any other request, without a call, so
     // that the next request does switch the camera. A capture, which
@@ -418,10 +479,14 @@ void PhotoManagerCtrl::CapturePhoto()
         PM_LOG(2, "[%s:%d] %s: I don't know if the RGB is disabled, do nothing");
     } else if (!disabled.at(0).toBool()) {
         leaveRgbAlone = false;
+        m_rgbRecord.write();
         const QVariantList reply = m_dbusInterface->RGBManagerCallSynch(
             DBusInterface::RGBManagerCommand_Disable, QVariantList{true});
         if (reply.isEmpty() || reply.at(0).toInt() != 0)
             PM_LOG(1, "[%s:%d] %s: Cannot disable RGB");
+    } else if (m_rgbRecord.present()) {
+        // Off since an earlier capture of ours could not switch it on again.
+        leaveRgbAlone = false;
     }
 
     // Entered without a request (an event posted from elsewhere): a capture
@@ -440,6 +505,8 @@ void PhotoManagerCtrl::CapturePhoto()
             DBusInterface::RGBManagerCommand_Disable, QVariantList{false});
         if (reply.isEmpty() || reply.at(0).toInt() != 0)
             PM_LOG(1, "[%s:%d] %s: Cannot enable RGB");
+        else
+            m_rgbRecord.remove();
     }
     captureRequested(capture);
 }
@@ -503,9 +570,12 @@ bool PhotoManagerCtrl::isQuorPowerSupplied()
 {
     // Before Initialize there is no status manager client to ask.
     bool power = false;
-    const QDBusReply<int> reply = m_statusManagerProxy
+    const bool callable = m_statusManagerProxy && m_statusHealth->callable();
+    const QDBusReply<int> reply = callable
         ? m_statusManagerProxy->GetPowerOk(power)
         : QDBusReply<int>(QDBusError(QDBusError::Disconnected, QString()));
+    if (callable)
+        m_statusHealth->noteReply(reply.error());
     PM_LOG(9, "[%s:%d] %s: any power supply connected?: %d", power ? 1 : 0);
     return reply.isValid() && reply.value() == 0 && power;
 }

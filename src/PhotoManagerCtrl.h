@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/RgbSwitchRecord.h"
 #include "dbus/DBusInterface.h"
 #include "platform/QuorFeatureBase.h"
 
@@ -8,6 +9,7 @@
 #include <QTimer>
 #include <QVariantList>
 
+class SiblingHealth;
 class StatusManagerProxy;
 
 // The daemon's controller. It turns client commands and camera manager news
@@ -34,6 +36,8 @@ public:
 
     // How long a capture may wait for the camera manager's CaptureDone.
     void setCaptureTimeout(int milliseconds);
+    // Time left to the capture under way, -1 when none is.
+    int captureTimeRemaining() const;
     QStateMachine& stateMachine();
     DBusInterface* dbusInterface() const;
 
@@ -45,6 +49,8 @@ private slots:
     void EnableCameraOnPowerOk(bool powerOk);
     void StateMachineReady();
     void StateMachineStopped();
+    void StatusManagerOwnerChanged(bool owned);
+    void RestoreRgbFeature();
 
 private:
     void BuildStateMachine();
@@ -56,6 +62,7 @@ private:
         QEvent* event, QStateMachine::EventPriority priority = QStateMachine::NormalPriority);
     bool machineAccepting() const;
     void startStateMachine();
+    void startServing();
     void publishState();
     void startPhotoStream(const QVariantList& args);
     void stopPhotoStream();
@@ -73,6 +80,7 @@ private:
     int m_imagesNum;
     QString m_photoPath;
     StatusManagerProxy* m_statusManagerProxy;
+    SiblingHealth* m_statusHealth;
     int m_captureTimeoutMs;
     // Qt accepts events from start() on, before isRunning() turns true, and
     // stops only from the event loop, after stop() has returned.
@@ -89,4 +97,5 @@ private:
     bool m_cameraKnown;
     bool m_cameraActive;
     QString m_lastPhoto; // of the last capture that succeeded
+    RgbSwitchRecord m_rgbRecord;
 };

@@ -5,10 +5,13 @@
 
 #include <QDBusConnectionInterface>
 #include <QDBusPendingCall>
+#include <QDBusServiceWatcher>
 #include <QtTest>
 
 #include <algorithm>
 #include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 const QString kCrash = "import os; os._exit(1)";
@@ -163,7 +166,7 @@ private slots:
         QTest::newRow("absent, stream waits") << "" << "gone TakePhoto EnableCamera1 TakePhotoStream1 back done-5 done0 sent StopPhotoStream" << "-51 -51 0 0" << "[CameraManagerPresent=false] [StreamInterval=1] [CameraManagerPresent=true] off [Capturing=true] on [CameraEnabled=true] -5:P [Capturing=false] off [CameraEnabled=false] [Capturing=true] on [CameraEnabled=true] 0:P [Capturing=false,LastPhoto=P,StreamPhotos=1] off [CameraEnabled=false] [Capturing=true] on [CameraEnabled=true] stopped(1) [StreamInterval=0,StreamPhotos=0]" << "01C01C01C" << "<4>.*TakePhoto: camera manager not on the bus";
         QTest::newRow("leaves mid-capture") << "" << "TakePhoto sent gone back TakePhoto done0" << "0 0" << "[Capturing=true] on [CameraEnabled=true] -51:P [CameraEnabled=false,CameraManagerPresent=false,Capturing=false] [CameraManagerPresent=true] off [Capturing=true] on [CameraEnabled=true] 0:P [Capturing=false,LastPhoto=P] off [CameraEnabled=false]" << "1C01C0" << "<4>.*ended: camera manager left the bus";
         QTest::newRow("stream requests") << "" << "TakePhotoStream0 TakePhotoStream2147484 TakePhotoStream2147483 TakePhotoStream1 StopPhotoStream" << "-22 -22 0 -50 0" << "[StreamInterval=2147483] stopped(0) [StreamInterval=0]" << "" << "<4>.*already active at 2147483s";
-        QTest::newRow("switch on refused") << "VideoSetActive=ret = 3" << "EnableCamera1 fix EnableCamera1" << "0 0" << "on [CameraEnabled=true]" << "11" << "";
+        QTest::newRow("switch on refused") << "VideoSetActive=ret = 3" << "EnableCamera1 fix EnableCamera1" << "0 0" << "on [CameraEnabled=true]" << "11" << "<4>.*VideoSetActive\\(true\\) refused by the camera manager: 3";
         QTest::newRow("switch off refused") << "VideoSetActive=ret = 3" << "EnableCamera1 seen2 ! EnableCamera0 fix EnableCamera0" << "0 0 0" << "on [CameraEnabled=true] off [CameraEnabled=false]" << "100" << "";
         QTest::newRow("switch refused for a photo") << "VideoSetActive=ret = 3" << "TakePhoto done0" << "0" << "[Capturing=true] 0:P [Capturing=false,LastPhoto=P]" << "1C" << "";
         // clang-format on
@@ -334,6 +337,14 @@ private slots:
         checkPhotoWorks();
         QVERIFY(line.startsWith('!') ? m_daemon->countLines(line.mid(1)) == 0
                                      : m_daemon->waitForLine(line));
+        // A status manager that comes late and never signals a change of
+        // power: its arrival switches the camera on.
+        if (first == 's' && method.isEmpty()) {
+            MockPeer late(peer.service, peer.path, peer.interface,
+                DaemonProcess::sourceDir() + "/sim/statusmanager.py");
+            QVERIFY(late.start() && m_daemon->waitForLine("Enable camera due to Power OK"));
+            QVERIFY(late.stop());
+        }
     }
 
     // 2000 calls from eight connections at once: every call is answered.
@@ -393,30 +404,150 @@ private slots:
         QVERIFY(QFile::exists(elsewhere.path() + "/precious.jpg"));
         QCOMPARE(m_daemon->countLines("<4>[dbus/DBusInterface:"), status == -59 ? 1 : 0);
         QCOMPARE(m_daemon->countLines("remove exceeding file: "), status == -59 ? 0 : 1);
+        QCOMPARE(
+            m_daemon->logLines()
+                .filter(QRegularExpression("<4>\\[common/FolderManager:.*photo folder "
+                                           "/opt/quor/data/photo (is missing|is a symbolic link)"))
+                .size(),
+            full ? 0 : 1);
         for (const QString& line : m_daemon->logLines())
             QVERIFY2(line.startsWith('<'), qPrintable(line)); // one record per line
     }
 
     // Retention settings reach the binary: a size limit trims one of three
-    // 400 KiB photos; the file changed to free space out of reach refuses a
-    // photo with the limit named, and nothing more goes.
+    // 400 KiB photos; the file rewritten at the same length, to free space
+    // out of reach, refuses a photo with the limit named, and nothing more goes.
     void retentionSettings()
     {
         QFile settings(m_daemon->dataDir() + "/config/settings.ini");
-        QVERIFY(settings.open(QIODevice::WriteOnly)
-            && settings.write("[PHOTOMANAGER]\nmax_megabytes=1\n") && settings.flush());
+        QVERIFY(settings.open(QIODevice::ReadWrite)
+            && settings.write("[PHOTOMANAGER]\nmax_megabytes=000000000000001\n")
+            && settings.flush());
         for (const char* name : {"/a", "/b", "/c"})
             QVERIFY(QFile(m_daemon->photoDir() + name).open(QIODevice::WriteOnly)
                 && QFile::resize(m_daemon->photoDir() + name, 400 << 10));
         startDaemon();
         PhotoClient client;
         QCOMPARE(client.callStatus("TakePhoto"), 0);
+        const QDateTime written = settings.fileTime(QFileDevice::FileModificationTime);
         QVERIFY(settings.seek(0)
-            && settings.write("[PHOTOMANAGER]\nmin_free_megabytes=2147483647\n")
-            && settings.flush());
+            && settings.write("[PHOTOMANAGER]\nmin_free_megabytes=2147483647\n") && settings.flush()
+            && settings.setFileTime(written.addSecs(10), QFileDevice::FileModificationTime));
         QCOMPARE(client.callStatus("TakePhoto"), -59);
         QVERIFY(m_daemon->waitForLine("under min_free_megabytes"));
         QCOMPARE(m_daemon->countLines("remove exceeding file: "), 1);
+    }
+
+    // The camera manager stops answering but keeps its name: six clients
+    // calling at once are all answered within their own time-out of two and
+    // a half of the daemon's (before, the calls' time-outs stacked up), the
+    // photo fails with -51, and once the camera manager runs again the next
+    // photo works.
+    void hungCameraManager()
+    {
+        startDaemon(true, 20000, {"PHOTOMANAGER_SIBLING_TIMEOUT_MS=5000"});
+        QElapsedTimer clock;
+        clock.start();
+        PhotoClient client;
+        QVERIFY(m_mocks.camera.hang(true));
+        const auto resume = qScopeGuard([&] { m_mocks.camera.hang(false); });
+        const QStringList methods{"IsEnabledCamera", "IsEnabledCamera", "IsEnabledCamera",
+            "TakePhoto", "StopPhotoStream", "GetAll"};
+        QList<QDBusPendingCall> pending;
+        for (const QString& method : methods) {
+            QDBusMessage call = QDBusMessage::createMethodCall(BusNames::kPhotoService,
+                BusNames::kPhotoPath,
+                method == "GetAll" ? "org.freedesktop.DBus.Properties" : BusNames::kPhotoInterface,
+                method);
+            call.setArguments(
+                method == "GetAll" ? QVariantList{BusNames::kPhotoStateInterface} : QVariantList());
+            pending << QDBusConnection::connectToBus(
+                QDBusConnection::SessionBus, method + pending.size())
+                           .asyncCall(call, 60000);
+        }
+        QStringList answers;
+        for (QDBusPendingCall& call : pending) {
+            call.waitForFinished();
+            qWarning() << "answered after" << clock.elapsed();
+            answers << (call.isError() ? call.error().name()
+                                       : call.reply().arguments().value(0).toString());
+        }
+        QCOMPARE(answers.join(' '), "false false false 0 0 ");
+        QVERIFY(client.waitForSignal("PhotoTaken(-51,"));
+        QVERIFY(m_mocks.camera.hang(false));
+        QVERIFY(m_daemon->waitForLine("cameramanager answers again"));
+        checkPhotoWorks();
+        QCOMPARE(m_daemon->countLines("<4>[dbus/SiblingHealth:"), 1); // stopped answering
+    }
+
+    // A request sent the moment the name is owned, as activation delivers it,
+    // with the camera manager looked for only once a second: it is served.
+    void firstRequestServed()
+    {
+        PhotoClient client;
+        QDBusPendingCall* answer = nullptr;
+        QDBusServiceWatcher watcher(BusNames::kPhotoService, QDBusConnection::sessionBus(),
+            QDBusServiceWatcher::WatchForRegistration);
+        connect(&watcher, &QDBusServiceWatcher::serviceRegistered, this, [&] {
+            answer = new QDBusPendingCall(QDBusConnection::sessionBus().asyncCall(
+                QDBusMessage::createMethodCall(BusNames::kPhotoService, BusNames::kPhotoPath,
+                    BusNames::kPhotoInterface, "TakePhoto")));
+        });
+        startDaemon(false, 20000, {"PHOTOMANAGER_CAMERA_CHECK_MS=1000"});
+        QVERIFY(QTest::qWaitFor([&] { return answer && answer->isFinished(); }));
+        const QScopedPointer<QDBusPendingCall> owned(answer);
+        QCOMPARE(answer->reply().arguments().value(0), QVariant(0));
+        QVERIFY(client.waitForSignal("PhotoTaken(0,", 20000));
+    }
+
+    // The daemon killed while a capture has the RGB feature off: the record
+    // in its runtime folder outlives it, and the next start switches the
+    // feature on again and removes the record.
+    void killedMidCapture()
+    {
+        const QString record = m_daemon->runtimeDir() + "/photomanager/rgb-disabled";
+        startDaemon();
+        QVERIFY(m_mocks.camera.addMethod(
+            "CaptureSingle", "s", "i", "__import__('time').sleep(3); ret = 0"));
+        PhotoClient client;
+        QCOMPARE(client.callStatus("TakePhoto"), 0);
+        QVERIFY(QTest::qWaitFor([&] { return !m_mocks.rgb.callLog("Disable").isEmpty(); }));
+        QVERIFY(QFile::exists(record));
+        QVERIFY(m_daemon->sendSignal(SIGKILL) && m_daemon->waitForExit());
+        QVERIFY(m_mocks.rgb.clearCalls());
+        startDaemon();
+        QVERIFY(m_daemon->waitForLine("RGB feature switched on again"));
+        QCOMPARE(m_mocks.rgb.callLog("Disable"), QStringList{"Disable(false,false)"});
+        QVERIFY(!QFile::exists(record));
+    }
+
+    // Standard error a pipe that nobody reads: every call is answered all the
+    // same, and once the pipe is read again a line tells how many were lost.
+    void stalledLogReader()
+    {
+        int fds[2];
+        QVERIFY(::pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0);
+        m_daemon->stderrFile = QString("/proc/self/fd/%1").arg(fds[1]);
+        startDaemon(false);
+        QList<QDBusPendingCall> pending;
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        for (int i = 0; i < 1000; ++i)
+            pending << bus.asyncCall(QDBusMessage::createMethodCall(BusNames::kPhotoService,
+                BusNames::kPhotoPath, BusNames::kPhotoInterface, "StopPhotoStream"));
+        for (QDBusPendingCall& call : pending) {
+            call.waitForFinished();
+            QVERIFY2(!call.isError(), qPrintable(call.error().message()));
+        }
+        QByteArray log(1 << 20, 0);
+        QVERIFY(::read(fds[0], log.data(), log.size()) > 0); // the pipe can take lines again
+        PhotoClient().callStatus("StopPhotoStream");
+        const auto lost = [&] {
+            const ssize_t n = ::read(fds[0], log.data(), log.size());
+            return n > 0 && QByteArray(log.constData(), int(n)).contains(" log lines lost: ");
+        };
+        QVERIFY(QTest::qWaitFor(lost));
+        ::close(fds[0]);
+        ::close(fds[1]);
     }
 
     // The daemon's own bus killed under it: a level-1 line naming the bus and

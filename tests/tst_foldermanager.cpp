@@ -75,12 +75,14 @@ private slots:
         QTest::newRow("max_photos") << "max_photos=2" << 4 << 2 << "";
         QTest::newRow("max_megabytes") << "max_megabytes=1" << 3 << 1 << "";
         QTest::newRow("min_free_megabytes") << "min_free_megabytes=2" << 6 << 2 << "";
+        QTest::newRow("min_free, oldest hard-linked") << "min_free_megabytes=2 link" << 6 << 3 << "";
         QTest::newRow("free out of reach") << "min_free_megabytes=5" << 2 << 0 << "under min_free_megabytes";
         QTest::newRow("all, free strictest") << "max_photos=5 max_megabytes=2 min_free_megabytes=3" << 6 << 4 << "";
         QTest::newRow("count, free out of reach") << "max_photos=1 min_free_megabytes=9" << 3 << 2 << "under min_free_megabytes";
         QTest::newRow("not a number") << "max_photos=many" << 101 << 1 << "/max_photos in";
         QTest::newRow("no photos") << "max_photos=0" << 3 << 0 << "/max_photos in";
         QTest::newRow("negative") << "max_megabytes=-1" << 3 << 0 << "/max_megabytes in";
+        QTest::newRow("file over 64 KiB") << "max_photos=2 big" << 4 << 0 << "more than 65536";
         // clang-format on
     }
     void trimsOldest()
@@ -92,16 +94,24 @@ private slots:
         if (keys.contains("free") && !m_mounts)
             QSKIP("needs root for a tmpfs in a private mount namespace");
         QVERIFY(!keys.contains("free") || ::mount("tmpfs", m_photos, "tmpfs", 0, "size=4m") == 0);
-        writeSettings(keys.replace(' ', '\n').toUtf8());
+        const bool link = keys.endsWith(" link"); // the oldest has a second name: frees nothing
+        const QByteArray padding = keys.endsWith(" big") ? "#" + QByteArray(65536, 'x') : "";
+        writeSettings(keys.remove(QRegularExpression(" link| big")).replace(' ', '\n').toUtf8()
+            + '\n' + padding);
         for (int i = 0; i < files; ++i)
             makeFile((i % 2 ? "img_" : "IMG_") + QByteArray::number(999 - i),
                 1700000000 + i / 2, // names against age, pairs of equal times
                 keys.contains("megabytes") ? 512 : 0);
         const QStringList order
             = QDir(QFile::decodeName(m_photos)).entryList(QDir::Files, QDir::Time | QDir::Reversed);
+        QVERIFY(!link
+            || ::link(m_photos + '/' + QFile::encodeName(order.first()), m_photos + "/.linked")
+                == 0);
         const FolderManager manager(m_photos.constData(), 100);
         const bool ok = !line.startsWith("under");
-        QVERIFY(manager.RemoveExceedingFiles() == ok && manager.RemoveExceedingFiles() == ok);
+        QVERIFY(manager.RemoveExceedingFiles() == ok);
+        QCOMPARE(removed(), order.mid(0, gone));
+        QVERIFY(manager.RemoveExceedingFiles() == ok); // nothing more goes
         QCOMPARE(removed(), order.mid(0, gone));
         QCOMPARE(m_log->lines.size(), gone + (line.isEmpty() ? 0 : ok ? 1 : 2));
         QVERIFY(line.isEmpty() || !m_log->levels(line).isEmpty());

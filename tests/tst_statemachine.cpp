@@ -28,14 +28,16 @@ private slots:
         const QString fromOff = "Off- enable Capture+ start capture Capture- stop Off+ disable";
         QTest::newRow("photo from off") << "quick photo ~Off+" << fromOff;
         QTest::newRow("requests meanwhile") << "quick on ~On+ photo off photo on ~On+" << fromOn;
-        QTest::newRow("stop, start") << "on ~On+ photo ~Capture+ down stopped on up ~Off+" << stop;
+        QTest::newRow("stop, start")
+            << "on ~On+ guard photo ~Capture+ down stopped on up ~Off+" << stop;
         QTest::newRow("return before the stop") << "on ~On+ photo ~Capture+ down up ~Off+" << stop;
     }
     // Each script runs after a start, which enters OffState with the camera
     // off: "up" and "down" report the camera manager arriving and leaving;
     // "on", "off" and "photo" are client requests; "quick" shortens the
-    // capture guard; "stopped" waits for the machine to stop, "~On+" for
-    // OnState's next entry. Then the machine settles.
+    // capture guard, "guard" notes its time left as the next capture starts
+    // (two minutes, a coarse timer's 5 % aside); "stopped" waits for the machine to stop,
+    // "~On+" for OnState's next entry. Then the machine settles.
     void sequences()
     {
         QFETCH(QString, script);
@@ -55,6 +57,7 @@ private slots:
             SLOT(CameraEvent(DBusInterface::CameraEvent, QVariantList))));
         MachineDrain* drain = new MachineDrain(ctrl.stateMachine()); // the machine's
         QHash<QString, int> waits;
+        int guardLeft = -2;
         for (const QString& step : ("up ~Off+ " + script).split(' ')) {
             if (step == "up" || step == "down")
                 emit hub->EventReceived(Hub::CameraEvent_ServiceAvailable, {step == "up"});
@@ -64,6 +67,11 @@ private slots:
                 emit hub->CommandReceived(Hub::PhotoCommand_TakePhoto, {});
             else if (step == "quick")
                 ctrl.setCaptureTimeout(10);
+            else if (step == "guard")
+                log.onLine = [&](const QString& line) {
+                    if (line.endsWith("Capture Photo"))
+                        guardLeft = ctrl.captureTimeRemaining();
+                };
             else if (step == "stopped")
                 QTRY_VERIFY(!ctrl.stateMachine().isRunning());
             else
@@ -71,6 +79,7 @@ private slots:
                     QString(step).replace("~", "").replace("+", "State::onEntry"), ++waits[step]));
         }
         QVERIFY(drain->drain());
+        QVERIFY(!script.contains("guard") || qAbs(guardLeft - 120000) < 6000);
         QStringList trace;
         for (QString step : log.messages().filter(QRegularExpression(
                  "State::on|^(Enable|Disable) [cC]amera$|^Capture Photo$|capture photo timer$")))

@@ -7,6 +7,7 @@
 #include "common/Log.h"
 #include "dbus/PhotoManagerAdaptor.h"
 #include "dbus/PhotoStateAdaptor.h"
+#include "dbus/SiblingHealth.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -19,9 +20,10 @@ namespace {
 
 // Waits for a sibling's answer: its one value, or nothing when the call
 // failed (error reply, time-out, a reply of another type).
-template <typename T> QVariantList answerOf(QDBusPendingReply<T> reply)
+template <typename T> QVariantList answerOf(QDBusPendingReply<T> reply, SiblingHealth* health)
 {
     reply.waitForFinished();
+    health->noteReply(reply.error());
     if (reply.isError())
         return QVariantList();
     return QVariantList{reply.template argumentAt<0>()};
@@ -34,7 +36,9 @@ DBusInterface::DBusInterface(QObject* parent)
     , m_stateAdaptor(new PhotoStateAdaptor(this))
     , m_cameraProxy(nullptr)
     , m_cameraServiceWatcher(nullptr)
+    , m_cameraHealth(nullptr)
     , m_rgbManagerProxy(nullptr)
+    , m_rgbHealth(nullptr)
     , m_folderManager(nullptr)
     , m_cameraCheckTimer(new QTimer(this))
 {
@@ -190,7 +194,9 @@ bool DBusInterface::InitCameraProxy(const char* service, const char* path, int t
     const QDBusConnection bus = QDBusConnection::sessionBus();
     m_cameraProxy = new CameraProxy(serviceName, QString::fromLatin1(path), bus, this);
     m_cameraProxy->setTimeout(timeout);
+    m_cameraHealth = new SiblingHealth(serviceName, this);
     connect(m_cameraProxy, &CameraProxy::CaptureDone, this, &DBusInterface::CaptureDone);
+    connect(m_cameraProxy, &CameraProxy::CaptureDone, m_cameraHealth, &SiblingHealth::noteLife);
 
     m_cameraServiceWatcher
         = new QDBusServiceWatcher(serviceName, bus, QDBusServiceWatcher::WatchForOwnerChange, this);
@@ -201,8 +207,9 @@ bool DBusInterface::InitCameraProxy(const char* service, const char* path, int t
 
     m_cameraObjectPath = QString::fromLatin1(path);
     m_cameraServiceName = serviceName;
-    // A camera manager already on the bus is found by the first check; the
-    // watcher reports only later changes of ownership.
+    // A camera manager already on the bus is found by the check that the
+    // controller makes at once once it listens, then by the repeated one;
+    // the watcher reports only later changes of ownership.
     m_cameraCheckTimer->start(m_cameraCheckIntervalMs);
     return true;
 }
@@ -218,8 +225,11 @@ void DBusInterface::CheckForCameraServiceAvailable()
     const QByteArray path = m_cameraObjectPath.toLocal8Bit();
     PM_LOG(
         9, "[%s:%d] %s: Check for Service %s on path %s Up", service.constData(), path.constData());
+    if (!m_cameraHealth->callable())
+        return;
     bool active = false;
     const QDBusReply<int> reply = m_cameraProxy->VideoGetActive(active);
+    m_cameraHealth->noteReply(reply.error());
     if (!reply.isValid())
         return;
     PM_LOG(9, "[%s:%d] %s: Check for Service %s on path %s Up: SUCCEED", service.constData(),
@@ -248,17 +258,21 @@ QVariantList DBusInterface::CameraCallSynch(
     PM_LOG(9, "[%s:%d] %s: Camera Call Synch %d", static_cast<int>(cmd));
     if (!m_cameraProxy)
         return QVariantList();
+    // A silent camera manager is not called: the result of a failed call.
+    // That of VideoGetActive is never empty: status 0, video inactive.
+    if (!m_cameraHealth->callable())
+        return cmd == CameraCommand_VideoGetActive ? QVariantList{0, false} : QVariantList();
 
     switch (cmd) {
     case CameraCommand_VideoSetActive: {
         if (args.size() != 1)
             return QVariantList();
-        return answerOf(m_cameraProxy->VideoSetActive(args.at(0).toBool()));
+        return answerOf(m_cameraProxy->VideoSetActive(args.at(0).toBool()), m_cameraHealth);
     }
     case CameraCommand_VideoGetActive: {
-        // Never empty: a failed call reads as status 0, video inactive.
         bool active = false;
         const QDBusReply<int> reply = m_cameraProxy->VideoGetActive(active);
+        m_cameraHealth->noteReply(reply.error());
         return QVariantList{reply.isValid() ? reply.value() : 0, active};
     }
     case CameraCommand_CaptureSingle:
@@ -274,7 +288,13 @@ QVariantList DBusInterface::callCaptureMethod(bool single, const QVariantList& a
         return QVariantList();
     const QString imagePath = args.at(0).toString();
     return answerOf(
-        single ? m_cameraProxy->CaptureSingle(imagePath) : m_cameraProxy->CaptureImage(imagePath));
+        single ? m_cameraProxy->CaptureSingle(imagePath) : m_cameraProxy->CaptureImage(imagePath),
+        m_cameraHealth);
+}
+
+SiblingHealth* DBusInterface::rgbManagerHealth() const
+{
+    return m_rgbHealth;
 }
 
 bool DBusInterface::InitRGBManagerProxy(const char* service, const char* path, int timeout)
@@ -284,6 +304,9 @@ bool DBusInterface::InitRGBManagerProxy(const char* service, const char* path, i
     m_rgbManagerProxy = new RGBManagerProxy(QString::fromLatin1(service), QString::fromLatin1(path),
         QDBusConnection::sessionBus(), this);
     m_rgbManagerProxy->setTimeout(timeout);
+    m_rgbHealth = new SiblingHealth(QString::fromLatin1(service), this);
+    connect(
+        m_rgbManagerProxy, &RGBManagerProxy::RgbDisabled, m_rgbHealth, &SiblingHealth::noteLife);
     return true;
 }
 
@@ -291,15 +314,15 @@ QVariantList DBusInterface::RGBManagerCallSynch(
     DBusInterface::RGBManagerCommand cmd, const QVariantList& args)
 {
     PM_LOG(9, "[%s:%d] %s: RGBManager Call Synch %d", static_cast<int>(cmd));
-    if (!m_rgbManagerProxy)
+    if (!m_rgbManagerProxy || !m_rgbHealth->callable())
         return QVariantList();
 
     if (cmd == RGBManagerCommand_Disable) {
         if (args.size() != 1)
             return QVariantList();
         // The change is never saved: the feature is off only for one photo.
-        return answerOf(m_rgbManagerProxy->Disable(args.at(0).toBool(), false));
+        return answerOf(m_rgbManagerProxy->Disable(args.at(0).toBool(), false), m_rgbHealth);
     }
 
-    return answerOf(m_rgbManagerProxy->IsDisabled());
+    return answerOf(m_rgbManagerProxy->IsDisabled(), m_rgbHealth);
 }

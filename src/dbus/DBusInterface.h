@@ -11,6 +11,7 @@ class PhotoStateAdaptor;
 class QDBusServiceWatcher;
 class QTimer;
 class RGBManagerProxy;
+class SiblingHealth;
 
 // The daemon's meeting point with the bus. It carries the exported photo
 // interface (through PhotoManagerAdaptor), turns client calls into
@@ -98,6 +99,8 @@ public:
     // unless a test shortens it); takes effect at InitCameraProxy.
     void SetCameraCheckInterval(int milliseconds);
     bool InitRGBManagerProxy(const char* service, const char* path, int timeout);
+    // Whether the RGB feature manager answers; null before InitRGBManagerProxy.
+    SiblingHealth* rgbManagerHealth() const;
 
     // Blocking calls of the sibling services. The result lists are empty
     // when the call failed or was not made, except for VideoGetActive,
@@ -123,8 +126,7 @@ public slots:
     void CaptureDone(int Status, const QString& ImagePath);
     void CameraDBusServiceRegistered(const QString& serviceName);
     void CameraDBusServiceUnregistered(const QString& serviceName);
-
-private slots:
+    // Looks for the camera manager once; repeated by a timer until found.
     void CheckForCameraServiceAvailable();
 
 private:
@@ -135,7 +137,9 @@ private:
     PhotoStateAdaptor* m_stateAdaptor;
     CameraProxy* m_cameraProxy;
     QDBusServiceWatcher* m_cameraServiceWatcher;
+    SiblingHealth* m_cameraHealth;
     RGBManagerProxy* m_rgbManagerProxy;
+    SiblingHealth* m_rgbHealth;
     FolderManager* m_folderManager;
     QTimer* m_cameraCheckTimer;
     QString m_cameraObjectPath;

@@ -15,6 +15,7 @@ DaemonProcess::DaemonProcess()
 {
     QDir(dataDir()).mkpath("photo");
     QDir(dataDir()).mkpath("config");
+    QDir(dataDir()).mkpath("run");
     m_log.setFileName(dataDir() + "/daemon.log");
     wrapper = qEnvironmentVariable("PHOTOMANAGER_WRAPPER").split(' ', Qt::SkipEmptyParts);
 }
@@ -41,11 +42,14 @@ bool DaemonProcess::start(const QStringList& environment)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("PHOTOMANAGER_CAMERA_CHECK_MS", "100"); // the camera manager found at once
+    env.insert("XDG_RUNTIME_DIR", runtimeDir());
     for (const QString& entry : environment)
         env.insert(entry.section('=', 0, 0), entry.section('=', 1));
     process.setProcessEnvironment(env);
     process.setStandardOutputFile(QProcess::nullDevice());
-    process.setStandardErrorFile(m_log.fileName());
+    // Appended to, so that the log of a second start follows the first.
+    process.setStandardErrorFile(
+        stderrFile.isEmpty() ? m_log.fileName() : stderrFile, QIODevice::Append);
     const QStringList command = sandboxCommand(dataDir(), readOnlyPhotos,
         wrapper + QStringList{qEnvironmentVariable("PHOTOMANAGER_BINARY")});
     process.start(command.first(), command.mid(1));

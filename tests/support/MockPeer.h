@@ -6,6 +6,8 @@
 #include <QProcess>
 #include <QTest>
 
+#include <csignal>
+
 // A sibling service played by python-dbusmock in a process of its own on the
 // session bus. The test adds its methods; its call log proves what was sent.
 class MockPeer {
@@ -78,6 +80,12 @@ public:
         }
         array.endArray();
         return result;
+    }
+    // Stops (SIGSTOP) or resumes (SIGCONT) the peer: it keeps its name but
+    // answers nothing meanwhile.
+    bool hang(bool stopped)
+    {
+        return ::kill(pid_t(m_process.processId()), stopped ? SIGSTOP : SIGCONT) == 0;
     }
     bool clearCalls()
     {

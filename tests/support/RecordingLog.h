@@ -7,6 +7,7 @@
 #include <QTest>
 
 #include <cstdio>
+#include <functional>
 
 // Records the daemon's log lines in the test process; installed as
 // _logInterface for its lifetime.
@@ -17,6 +18,7 @@ public:
         QString text;
     };
     QList<Line> lines;
+    std::function<void(const QString&)> onLine; // called with each line as it comes
 
     RecordingLog()
         : LogInterface("/test/log")
@@ -33,6 +35,8 @@ public:
         if (qstrcmp(objectPath, BusNames::kPhotoPath) != 0)
             qFatal("log line for another object: %s", objectPath);
         lines.append({level, QString::fromLocal8Bit(escaped(text))});
+        if (onLine)
+            onLine(lines.last().text);
     }
     // The message part ("[file:line] signature: message") of every line.
     QStringList messages() const
