@@ -126,3 +126,34 @@ cross-clean:
 	rm -rf $(CROSS_BUILD_DIR)
 
 clean: cross-clean
+
+# Debian packages (debian/), built from a copy of the tracked files so that
+# dpkg-buildpackage leaves this tree as it is; then lintian (no error, no
+# warning) and the package checks (tests/package/check-package.sh: the files,
+# the binaries' architecture, the session test on the unpacked package).
+# make deb ARCH=arm64 cross-builds for the device into build/deb-arm64/.
+ARCH ?=
+DEB_TOOLS := debhelper dpkg-dev lintian file
+# What the session test needs to run on the native package's files.
+SESSION_PACKAGES := $(RUN_PACKAGES) systemd
+ifeq ($(filter-out $(shell dpkg --print-architecture),$(ARCH)),)
+DEB_DIR := $(BUILD_DIR)/deb
+DEB_BUILD_FLAGS :=
+DEB_DEPS := ./tools/install-deps.sh $(BUILD_PACKAGES) libsystemd-dev pkgconf $(DEB_TOOLS) $(SESSION_PACKAGES)
+else ifeq ($(ARCH),arm64)
+DEB_DIR := $(BUILD_DIR)/deb-arm64
+DEB_BUILD_FLAGS := -a arm64 -Pcross,nocheck
+DEB_DEPS := ./tools/install-cross-deps.sh libsystemd-dev:arm64 pkgconf:arm64 $(DEB_TOOLS)
+else
+DEB_DEPS = $(error ARCH=$(ARCH): make deb knows ARCH=arm64 or this machine's architecture)
+endif
+
+.PHONY: deb
+deb:
+	$(DEB_DEPS)
+	rm -rf $(DEB_DIR)
+	mkdir -p $(DEB_DIR)/src
+	git ls-files -z | tar --null -T - -cf - | tar -xf - -C $(DEB_DIR)/src
+	cd $(DEB_DIR)/src && dpkg-buildpackage -b -us -uc -J$(JOBS) $(DEB_BUILD_FLAGS)
+	lintian --display-info --fail-on error,warning $(DEB_DIR)/*.changes
+	./tests/package/check-package.sh $(DEB_DIR)/photomanager_*.deb
