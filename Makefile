@@ -5,7 +5,7 @@ BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-BUILD_PACKAGES := cmake make g++ pkg-config qtbase5-dev qtbase5-dev-tools
+BUILD_PACKAGES := cmake make g++ pkg-config qtbase5-dev qtbase5-dev-tools libsystemd-dev
 RUN_PACKAGES := dbus-daemon dbus-bin python3 python3-dbusmock util-linux mount
 # systemd (not running) checks the installed unit and tmpfiles entry, groff
 # renders the manual pages, man finds the unit's Documentation= page.
