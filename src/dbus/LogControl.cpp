@@ -57,10 +57,9 @@ void LogControl::RefreshSettings()
         return;
     m_fileStamp = stamp;
     bool present = false;
-    const QString level = configuration.IsAvailable()
-        ? configuration.ReadConfigString(QLatin1String(kGroup), QLatin1String(kKey),
-            QString(), &present)
-        : QString();
+    const QString level = configuration.IsAvailable() ? configuration.ReadConfigString(
+                              QLatin1String(kGroup), QLatin1String(kKey), QString(), &present)
+                                                      : QString();
     const int priority = photomanagerLogPriorityNamed(level.toLatin1().constData());
     photomanagerLogThreshold = priority >= 0 ? priority : 7;
     if (present && priority < 0)
@@ -86,12 +85,14 @@ QString LogControl::write(const QString& property, const QVariant& value)
             return QStringLiteral("LogLevel is one of emerg, alert, crit, err, warning, notice, "
                                   "info, debug");
         photomanagerLogThreshold = priority;
+        PM_LOG(4, "[%s:%d] %s: log level %s, set over the bus", text.constData());
         return QString();
     }
     // Only LogTarget is left: handleMessage has checked the name.
     for (int target = JournalSink::Target_Auto; target <= JournalSink::Target_Journal; ++target) {
         if (text == kTargetNames[target]) {
             JournalSink::setTarget(static_cast<JournalSink::Target>(target));
+            PM_LOG(4, "[%s:%d] %s: log target %s, set over the bus", text.constData());
             return QString();
         }
     }

@@ -6,6 +6,8 @@
 
 #include <sys/stat.h>
 #include <sys/uio.h>
+// The location fields are the record's own, not this call's.
+#define SD_JOURNAL_SUPPRESS_LOCATION
 #include <systemd/sd-journal.h>
 #include <unistd.h>
 
@@ -37,8 +39,8 @@ void JournalSink::setTarget(Target target)
     s_target = target;
     struct stat st;
     const bool reachable = ::stat(kJournalSocket, &st) == 0 && S_ISSOCK(st.st_mode);
-    s_toJournal = reachable
-        && (target == Target_Journal || (target == Target_Auto && stderrIsJournal()));
+    s_toJournal
+        = reachable && (target == Target_Journal || (target == Target_Auto && stderrIsJournal()));
 }
 
 // systemd names the stream it connects to standard error as "device:inode".
