@@ -12,8 +12,8 @@
 int photomanagerLogThreshold = 7;
 
 namespace {
-const char* const kPriorityNames[] = {
-    "emerg", "alert", "crit", "err", "warning", "notice", "info", "debug"};
+const char* const kPriorityNames[]
+    = {"emerg", "alert", "crit", "err", "warning", "notice", "info", "debug"};
 
 // Longer lines are cut at 511 characters.
 const std::size_t kLineSize = 512;
@@ -128,7 +128,7 @@ void photomanagerLog(unsigned int level, const char* file, int line, const char*
     else
         std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
-    if (!JournalSink::Send(photomanagerLogPriority(level), text, file, line, function, photoPath,
-            photoStatus))
+    if (!JournalSink::Send(
+            photomanagerLogPriority(level), text, file, line, function, photoPath, photoStatus))
         _logInterface->EmitLogString(level, text, BusNames::kPhotoPath);
 }

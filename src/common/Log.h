@@ -24,8 +24,8 @@
         if (photomanagerLogPriority(level) <= photomanagerLogThreshold)                            \
             photomanagerLog((level), PHOTOMANAGER_LOG_SOURCE, __LINE__,                            \
                 static_cast<const char*>(__PRETTY_FUNCTION__), (photoPath), (photoStatus), format, \
-                PHOTOMANAGER_LOG_SOURCE, __LINE__,                                                 \
-                static_cast<const char*>(__PRETTY_FUNCTION__), ##__VA_ARGS__);                     \
+                PHOTOMANAGER_LOG_SOURCE, __LINE__, static_cast<const char*>(__PRETTY_FUNCTION__),  \
+                ##__VA_ARGS__);                                                                    \
     } while (false)
 
 // sd-daemon priority of a log level: 1 -> 3 (err), 2 -> 4 (warning),
