@@ -11,14 +11,11 @@ set -eu
 skip() { echo "session: skipped: $*"; exit 77; }
 if [ -z "${PHOTOMANAGER_SESSION_CGROUP:-}" ]; then
     [ "$(id -u)" = 0 ] || skip "needs root"
-    [ -x /lib/systemd/systemd ] && [ -x /lib/systemd/systemd-journald ] || skip "no systemd"
     unshare --mount --pid --fork true 2>/dev/null || skip "no mount and pid namespaces"
-    hierarchies=""
-    for h in /sys/fs/cgroup/systemd /sys/fs/cgroup/unified; do [ ! -d "$h" ] || hierarchies="$hierarchies $h"; done
-    [ -n "$hierarchies" ] || [ "$(stat -fc %T /sys/fs/cgroup)" != cgroup2fs ] || hierarchies=/sys/fs/cgroup
-    [ -n "$hierarchies" ] || skip "no control group hierarchy"
-    cg="photomanager-session-$(od -An -N4 -tx4 /dev/urandom | tr -d ' ')"
-    status=0
+    # A hybrid tree (systemd 252 as on Debian 12) or a unified one.
+    hierarchies="$(ls -d /sys/fs/cgroup/systemd /sys/fs/cgroup/unified 2>/dev/null || :)"
+    : "${hierarchies:=/sys/fs/cgroup}"
+    cg="photomanager-session-$(od -An -N4 -tx4 /dev/urandom | tr -d ' ')" status=0
     PHOTOMANAGER_SESSION_CGROUP="$cg" PHOTOMANAGER_SESSION_HIERARCHIES="$hierarchies" \
         unshare --mount --pid --fork --mount-proc --propagation private "$0" "$@" || status=$?
     # Everything in the namespace ended with it; its control groups go too.
@@ -33,22 +30,18 @@ sim="$(cd "$(dirname "$0")/../../sim" && pwd)"
 run=/run/user/1000
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
-fail() {
-    echo "session: $*" >&2
-    journalctl -q --no-pager -o short-monotonic -n 60 _UID=1000 | sed 's/^/  journal: /' >&2
-    exit 1
-}
+fail() { echo "session: $*" >&2; journalctl -q -n 60 _UID=1000 | sed 's/^/  journal: /' >&2; exit 1; }
 # wait_for WHAT SECONDS COMMAND...: polls the command until it succeeds.
 wait_for() {
-    what="$1" deadline=$(($(date +%s) + $2))
-    shift 2
+    what="$1" deadline=$(($(date +%s) + $2)) && shift 2
     until "$@" >/dev/null 2>&1; do [ "$(date +%s)" -lt "$deadline" ] || fail "no $what"; sleep 0.1; done
 }
 export PHOTOMANAGER_SESSION_ENV="HOME=$scratch/home PATH=/usr/bin:/bin XDG_RUNTIME_DIR=$run DBUS_SESSION_BUS_ADDRESS=unix:path=$run/bus"
 # shellcheck disable=SC2086
 as_user() { setpriv --reuid 1000 --regid 1000 --clear-groups env -i $PHOTOMANAGER_SESSION_ENV "$@"; }
 ctl() { as_user photomanager-ctl --timeout 60 "$@"; }
-show() { as_user systemctl --user show -P "$1" photomanager.service; }
+sc() { as_user systemctl --user "$@"; }
+show() { sc show -P "$1" photomanager.service; }
 pid_changed() { p="$(show MainPID)" && [ "$p" != 0 ] && [ "$p" != "$1" ] && [ "$(show ActiveState)" = active ]; }
 journal() { journalctl -q --no-pager SYSLOG_IDENTIFIER=photomanager "$@"; }
 in_journal() { pattern="$1" && shift && journal "$@" | grep -q -- "$pattern"; }
@@ -58,20 +51,17 @@ mount -t overlay overlay -o "lowerdir=$stage/usr:/usr" /usr
 # /run a mount point, as on the device: else a sandbox's API file systems
 # cover it with an empty one, and the journal's socket with it.
 mount --bind /run /run
-for d in /run/systemd /run/log /run/user /opt /var/log/journal; do
-    [ ! -d "$d" ] || mount -t tmpfs tmpfs "$d"
-done
+for d in /run/systemd /run/log /run/user /opt /var/log/journal; do [ ! -d "$d" ] || mount -t tmpfs tmpfs "$d"; done
 mkdir -p /run/systemd/system /run/systemd/journal $run "$scratch/home"
 chown 1000:1000 $run "$scratch/home" && chmod 0700 $run && chmod 0755 "$scratch"
 /lib/systemd/systemd-journald &
 wait_for "journal" 20 test -S /run/systemd/journal/socket
 
 # The photo folder as the installed tmpfiles entry makes it, three old
-# photos in it, at most two before a new photo.
-systemd-tmpfiles --create photomanager.conf
+# photos in it, at most two before a new photo; the log from notice up.
+systemd-tmpfiles --create photomanager.conf && mkdir /opt/quor/data/config
 [ "$(stat -c '%u %g %a' /opt/quor/data/photo)" = "1000 1000 775" ] || fail "photo folder $(stat -c '%u %g %a' /opt/quor/data/photo)"
-mkdir /opt/quor/data/config
-printf '[PHOTOMANAGER]\nmax_photos=2\n' >/opt/quor/data/config/settings.ini
+printf '[PHOTOMANAGER]\nmax_photos=2\nlog_level=notice\n' >/opt/quor/data/config/settings.ini
 for n in 1 2 3; do touch -d "2000-01-0$n" /opt/quor/data/photo/old$n.jpg; done
 
 # The user manager in control groups of its own, as uid 1000.
@@ -88,20 +78,19 @@ done
 # and the folder is trimmed first.
 [ "$(ctl status)" = off ] || fail "status"
 pid="$(show MainPID)"
-grep -q "^CapEff:.0*$" /proc/$pid/status && grep -q "^NoNewPrivs:.1$" /proc/$pid/status &&
-    grep -q "^Seccomp:.2$" /proc/$pid/status || fail "no sandbox: $(cat /proc/$pid/status)"
+[ "$(grep -c "^CapEff:.0*$\|^NoNewPrivs:.1$\|^Seccomp:.2$" /proc/$pid/status)" = 3 ] || fail "no sandbox"
 [ -z "$(ls -A /proc/$pid/root/home)" ] || fail "home visible"
 [ "$(stat -c %u $run/photomanager)" = 1000 ] && touch /proc/$pid/root$run/photomanager/probe ||
     fail "runtime folder not writable"
-as_user systemctl --user stop photomanager.service
+sc stop photomanager.service
 photo="$(ctl take)" && [ -f "$photo" ] || fail "cold take: $photo"
 [ ! -e /opt/quor/data/photo/old1.jpg ] && [ -e /opt/quor/data/photo/old3.jpg ] || fail "not trimmed"
 
 # info silences the debug records of a photo, debug brings them back, with
 # the location and the photo as fields of their own. A change of level is
 # noted, after every record written before it.
-level() { as_user systemctl --user service-log-level photomanager.service "$@"; }
-level info && [ "$(level)" = info ] || fail "level not info"
+level() { sc service-log-level photomanager.service "$@"; }
+[ "$(level)" = notice ] && level info && [ "$(level)" = info ] || fail "level not notice, then info"
 wait_for "notice of info" 20 in_journal "log level info"
 cursor="$(journal -n 1 -o export | sed -n 's/^__CURSOR=//p')"
 photo="$(ctl take)" && level debug || fail "photo at info"
@@ -112,19 +101,16 @@ for field in '"PRIORITY":"7"' '"PHOTO_STATUS":"0"' '"CODE_FILE":"PhotoManagerCtr
     '"CODE_FUNC":"void PhotoManagerCtrl::endCapture(int)"'; do
     wait_for "$field" 20 in_journal "$field" -o json PHOTO_PATH="$photo"
 done
-as_user systemctl --user service-log-target photomanager.service journal
+sc service-log-target photomanager.service journal
 ! as_user dbus-send --session --print-reply --dest=com.zandrel.quor.photomanager /org/freedesktop/LogControl1 \
     org.freedesktop.DBus.Properties.Set string:org.freedesktop.LogControl1 string:LogTarget variant:string:kmsg \
     2>"$scratch/err" && grep -q InvalidArgs "$scratch/err" || fail "kmsg accepted as a target"
 
 # The watchdog: a healthy daemon keeps pinging past twice WatchdogSec, a
 # stopped one is restarted; so is a killed one.
-mkdir -p "$scratch/home/.config/systemd/user/photomanager.service.d"
-printf '[Service]\nWatchdogSec=3s\n' >"$scratch/home/.config/systemd/user/photomanager.service.d/watchdog.conf"
-chown -R 1000:1000 "$scratch/home/.config"
-as_user systemctl --user daemon-reload
-as_user systemctl --user reset-failed photomanager.service
-as_user systemctl --user restart photomanager.service
+as_user mkdir -p "$scratch/home/.config/systemd/user/photomanager.service.d"
+printf '[Service]\nWatchdogSec=3s\n' | as_user tee "$scratch/home/.config/systemd/user/photomanager.service.d/w.conf" >/dev/null
+sc daemon-reload && sc reset-failed photomanager.service && sc restart photomanager.service
 pid="$(show MainPID)" since="$(show ExecMainStartTimestampMonotonic)"
 wait_for "pings 6 s after the start" 30 pinged_after $((since + 6000000))
 [ "$(show MainPID)" = "$pid" ] && [ "$(show NRestarts)" = 0 ] || fail "healthy daemon restarted"
@@ -134,6 +120,6 @@ wait_for "restart after SIGSTOP" 60 pid_changed "$pid"
 pid="$(show MainPID)"
 kill -KILL "$pid"
 wait_for "restart after SIGKILL" 60 pid_changed "$pid"
-as_user systemctl --user stop photomanager.service
+sc stop photomanager.service
 [ "$(show Result) $(show ExecMainStatus)" = "success 0" ] || fail "stop: $(show Result) $(show ExecMainStatus)"
 echo "session: passed"
