@@ -102,9 +102,12 @@ for field in '"PRIORITY":"7"' '"PHOTO_STATUS":"0"' '"CODE_FILE":"PhotoManagerCtr
     wait_for "$field" 20 in_journal "$field" -o json PHOTO_PATH="$photo"
 done
 sc service-log-target photomanager.service journal
-! as_user dbus-send --session --print-reply --dest=com.zandrel.quor.photomanager /org/freedesktop/LogControl1 \
-    org.freedesktop.DBus.Properties.Set string:org.freedesktop.LogControl1 string:LogTarget variant:string:kmsg \
-    2>"$scratch/err" && grep -q InvalidArgs "$scratch/err" || fail "kmsg accepted as a target"
+for bad in LogLevel:loud LogTarget:kmsg; do
+    ! as_user dbus-send --session --print-reply --dest=com.zandrel.quor.photomanager /org/freedesktop/LogControl1 \
+        org.freedesktop.DBus.Properties.Set string:org.freedesktop.LogControl1 string:"${bad%:*}" \
+        variant:string:"${bad#*:}" 2>"$scratch/err" && grep -q InvalidArgs "$scratch/err" || fail "$bad accepted"
+done
+[ "$(level)" = debug ] || fail "level changed by a refused value"
 
 # The watchdog: a healthy daemon keeps pinging past twice WatchdogSec, a
 # stopped one is restarted; so is a killed one.
