@@ -155,13 +155,12 @@ private slots:
     void logLevel_data()
     {
         QTest::addColumn<QByteArray>("setting");
-        QTest::addColumn<QStringList>("logged");
-        QTest::newRow("notice") << QByteArray("log_level=notice\n") << QStringList{"notice 1"};
-        QTest::newRow("none") << QByteArray("") << QStringList{"debug 1", "notice 2"};
-        QTest::newRow("bad") << QByteArray("log_level=loud\n")
-                             << QStringList{
-                                    "PHOTOMANAGER/log_level is not a log level, using debug",
-                                    "debug 1", "notice 2"};
+        QTest::addColumn<QString>("logged");
+        // clang-format off
+        QTest::newRow("notice") << QByteArray("log_level=notice") << "notice 1";
+        QTest::newRow("none") << QByteArray() << "debug 1|notice 2";
+        QTest::newRow("bad") << QByteArray("log_level=loud") << "PHOTOMANAGER/log_level is not a log level, using debug|debug 1|notice 2";
+        // clang-format on
     }
     void logLevel()
     {
@@ -175,7 +174,8 @@ private slots:
             control.RefreshSettings(); // the file unchanged: nothing said again
         }
         photomanagerLogThreshold = 7;
-        QTEST(m_log->messages().replaceInStrings(QRegularExpression(" in .*ini"), ""), "logged");
+        const QStringList logged = m_log->messages();
+        QTEST(logged.join('|').replace(QRegularExpression(" in \\S*ini"), ""), "logged");
     }
 };
 

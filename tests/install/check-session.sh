@@ -1,17 +1,12 @@
 #!/bin/sh
-# The installed tree as the device runs it: in private pid and mount
-# namespaces, a real systemd-journald and a real systemd user manager of uid
-# 1000 (with its socket-activated session bus), STAGE/usr laid over /usr, the
-# simulated device of sim/ as a transient user service. Checks the photo
-# folder of the tmpfiles entry, activation by photomanager-ctl, the sandbox,
-# trimming, the log level on the bus and the journal fields, the watchdog,
-# restarts and a clean stop. Exits 77 (skipped) without root or namespaces.
-# Usage: check-session.sh STAGE  (a tree installed with prefix /usr, or dpkg -x)
+# STAGE/usr (installed with prefix /usr, or dpkg -x) laid over /usr under a
+# real journald and user manager of uid 1000, in private pid and mount
+# namespaces, with sim/device as a transient user service, as on the device.
+# Usage: check-session.sh STAGE; exits 77 (skipped) without root or namespaces.
 set -eu
-skip() { echo "session: skipped: $*"; exit 77; }
 if [ -z "${PHOTOMANAGER_SESSION_CGROUP:-}" ]; then
-    [ "$(id -u)" = 0 ] || skip "needs root"
-    unshare --mount --pid --fork true 2>/dev/null || skip "no mount and pid namespaces"
+    [ "$(id -u)" = 0 ] || { echo "session: skipped: needs root"; exit 77; }
+    unshare --mount --pid --fork true 2>/dev/null || { echo "session: skipped: no namespaces"; exit 77; }
     # A hybrid tree (systemd 252 as on Debian 12) or a unified one.
     hierarchies="$(ls -d /sys/fs/cgroup/systemd /sys/fs/cgroup/unified 2>/dev/null || :)"
     : "${hierarchies:=/sys/fs/cgroup}"
@@ -25,17 +20,12 @@ if [ -z "${PHOTOMANAGER_SESSION_CGROUP:-}" ]; then
     exit $status
 fi
 
-stage="$(cd "$1" && pwd)"
-sim="$(cd "$(dirname "$0")/../../sim" && pwd)"
-run=/run/user/1000
-scratch="$(mktemp -d)"
+stage="$(cd "$1" && pwd)" sim="$(cd "$(dirname "$0")/../../sim" && pwd)" run=/run/user/1000 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
 fail() { echo "session: $*" >&2; journalctl -q -n 60 _UID=1000 | sed 's/^/  journal: /' >&2; exit 1; }
 # wait_for WHAT SECONDS COMMAND...: polls the command until it succeeds.
-wait_for() {
-    what="$1" deadline=$(($(date +%s) + $2)) && shift 2
-    until "$@" >/dev/null 2>&1; do [ "$(date +%s)" -lt "$deadline" ] || fail "no $what"; sleep 0.1; done
-}
+wait_for() { what="$1" deadline=$(($(date +%s) + $2)) && shift 2 && until "$@" >/dev/null 2>&1; do
+    [ "$(date +%s)" -lt "$deadline" ] || fail "no $what"; sleep 0.1; done; }
 export PHOTOMANAGER_SESSION_ENV="HOME=$scratch/home PATH=/usr/bin:/bin XDG_RUNTIME_DIR=$run DBUS_SESSION_BUS_ADDRESS=unix:path=$run/bus"
 # shellcheck disable=SC2086
 as_user() { setpriv --reuid 1000 --regid 1000 --clear-groups env -i $PHOTOMANAGER_SESSION_ENV "$@"; }
@@ -48,34 +38,28 @@ in_journal() { pattern="$1" && shift && journal "$@" | grep -q -- "$pattern"; }
 pinged_after() { [ "$(show WatchdogTimestampMonotonic)" -gt "$1" ]; }
 
 mount -t overlay overlay -o "lowerdir=$stage/usr:/usr" /usr
-# /run a mount point, as on the device: else a sandbox's API file systems
-# cover it with an empty one, and the journal's socket with it.
+# /run a mount point as on the device, else the sandbox hides it (and the journal) under a tmpfs.
 mount --bind /run /run
 for d in /run/systemd /run/log /run/user /opt /var/log/journal; do [ ! -d "$d" ] || mount -t tmpfs tmpfs "$d"; done
-mkdir -p /run/systemd/system /run/systemd/journal $run "$scratch/home"
-chown 1000:1000 $run "$scratch/home" && chmod 0700 $run && chmod 0755 "$scratch"
+mkdir -p /run/systemd/system /run/systemd/journal $run "$scratch/home" && chmod 0755 "$scratch"
+chown 1000:1000 $run "$scratch/home" && chmod 0700 $run
 /lib/systemd/systemd-journald &
 wait_for "journal" 20 test -S /run/systemd/journal/socket
 
-# The photo folder as the installed tmpfiles entry makes it, three old
-# photos in it, at most two before a new photo; the log from notice up.
+# The tmpfiles entry's photo folder with three old photos; two at most, log from notice up.
 systemd-tmpfiles --create photomanager.conf && mkdir /opt/quor/data/config
 [ "$(stat -c '%u %g %a' /opt/quor/data/photo)" = "1000 1000 775" ] || fail "photo folder $(stat -c '%u %g %a' /opt/quor/data/photo)"
 printf '[PHOTOMANAGER]\nmax_photos=2\nlog_level=notice\n' >/opt/quor/data/config/settings.ini
 for n in 1 2 3; do touch -d "2000-01-0$n" /opt/quor/data/photo/old$n.jpg; done
 
-# The user manager in control groups of its own, as uid 1000.
 sh -c 'for h in $PHOTOMANAGER_SESSION_HIERARCHIES; do d="$h/$PHOTOMANAGER_SESSION_CGROUP"
         mkdir "$d" && chown -R 1000:1000 "$d" && echo $$ >"$d/cgroup.procs" || exit 1; done
     exec setpriv --reuid 1000 --regid 1000 --clear-groups env -i $PHOTOMANAGER_SESSION_ENV /lib/systemd/systemd --user' &
 wait_for "user bus" 30 test -S $run/bus
 as_user systemd-run --user -q --unit=device /usr/bin/python3 "$sim/device" --capture-delay 50
-for name in cameramanager rgbfeaturemanager statusmanager; do
-    wait_for "$name" 30 as_user busctl --user status com.zandrel.quor.$name
-done
+wait_for "device" 30 sh -c 'journalctl -q _UID=1000 | grep -q "device ready"'
 
-# The client starts the daemon through activation; a cold photo does too,
-# and the folder is trimmed first.
+# The client starts the daemon (sandboxed); a cold photo does too, after trimming.
 [ "$(ctl status)" = off ] || fail "status"
 pid="$(show MainPID)"
 [ "$(grep -c "^CapEff:.0*$\|^NoNewPrivs:.1$\|^Seccomp:.2$" /proc/$pid/status)" = 3 ] || fail "no sandbox"
@@ -86,9 +70,8 @@ sc stop photomanager.service
 photo="$(ctl take)" && [ -f "$photo" ] || fail "cold take: $photo"
 [ ! -e /opt/quor/data/photo/old1.jpg ] && [ -e /opt/quor/data/photo/old3.jpg ] || fail "not trimmed"
 
-# info silences the debug records of a photo, debug brings them back, with
-# the location and the photo as fields of their own. A change of level is
-# noted, after every record written before it.
+# info silences a photo's debug records, debug brings them back with their fields. A
+# change of level is noted after every record written before it.
 level() { sc service-log-level photomanager.service "$@"; }
 [ "$(level)" = notice ] && level info && [ "$(level)" = info ] || fail "level not notice, then info"
 wait_for "notice of info" 20 in_journal "log level info"
@@ -109,8 +92,7 @@ for bad in LogLevel:loud LogTarget:kmsg; do
 done
 [ "$(level)" = debug ] || fail "level changed by a refused value"
 
-# The watchdog: a healthy daemon keeps pinging past twice WatchdogSec, a
-# stopped one is restarted; so is a killed one.
+# A healthy daemon pings on past twice WatchdogSec; a stopped one, and a killed one, restart.
 as_user mkdir -p "$scratch/home/.config/systemd/user/photomanager.service.d"
 printf '[Service]\nWatchdogSec=3s\n' | as_user tee "$scratch/home/.config/systemd/user/photomanager.service.d/w.conf" >/dev/null
 sc daemon-reload && sc reset-failed photomanager.service && sc restart photomanager.service
@@ -120,8 +102,7 @@ wait_for "pings 6 s after the start" 30 pinged_after $((since + 6000000))
 kill -STOP "$pid"
 wait_for "restart after SIGSTOP" 60 pid_changed "$pid"
 [ "$(show NRestarts)" = 1 ] || fail "restarts: $(show NRestarts)"
-pid="$(show MainPID)"
-kill -KILL "$pid"
+pid="$(show MainPID)" && kill -KILL "$pid"
 wait_for "restart after SIGKILL" 60 pid_changed "$pid"
 sc stop photomanager.service
 [ "$(show Result) $(show ExecMainStatus)" = "success 0" ] || fail "stop: $(show Result) $(show ExecMainStatus)"
