@@ -158,6 +158,7 @@ private slots:
         QTest::addColumn<QString>("logged");
         // clang-format off
         QTest::newRow("notice") << QByteArray("log_level=notice") << "notice 1";
+        QTest::newRow("digit") << QByteArray("log_level=5") << "notice 1";
         QTest::newRow("none") << QByteArray() << "debug 1|notice 2";
         QTest::newRow("bad") << QByteArray("log_level=loud") << "PHOTOMANAGER/log_level is not a log level, using debug|debug 1|notice 2";
         // clang-format on

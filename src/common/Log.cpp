@@ -106,8 +106,11 @@ const char* photomanagerLogPriorityName(int priority)
     return priority >= 0 && priority <= 7 ? kPriorityNames[priority] : "";
 }
 
+// A digit too, as systemctl service-log-level passes it on.
 int photomanagerLogPriorityNamed(const char* name)
 {
+    if (name[0] >= '0' && name[0] <= '7' && name[1] == '\0')
+        return name[0] - '0';
     for (int priority = 0; priority <= 7; ++priority) {
         if (std::strcmp(name, kPriorityNames[priority]) == 0)
             return priority;

@@ -39,8 +39,8 @@ constexpr int photomanagerLogPriority(unsigned int level)
 // settings or the bus say otherwise.
 extern int photomanagerLogThreshold;
 
-// The syslog name of a priority ("err", "debug") and back; -1 for a name
-// that is none.
+// The syslog name of a priority ("err", "debug") and back (the name or the
+// digit); -1 for a name that is none.
 const char* photomanagerLogPriorityName(int priority);
 int photomanagerLogPriorityNamed(const char* name);
 

@@ -83,7 +83,7 @@ QString LogControl::write(const QString& property, const QVariant& value)
         const int priority = photomanagerLogPriorityNamed(text.constData());
         if (priority < 0)
             return QStringLiteral("LogLevel is one of emerg, alert, crit, err, warning, notice, "
-                                  "info, debug");
+                                  "info, debug, or 0 to 7");
         photomanagerLogThreshold = priority;
         PM_LOG(4, "[%s:%d] %s: log level %s, set over the bus", text.constData());
         return QString();
