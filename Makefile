@@ -5,12 +5,14 @@ BUILD_DIR ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-BUILD_PACKAGES := cmake make g++ pkg-config qtbase5-dev qtbase5-dev-tools
+BUILD_PACKAGES := cmake make g++ pkg-config qtbase5-dev qtbase5-dev-tools libsystemd-dev
 RUN_PACKAGES := dbus-daemon dbus-bin python3 python3-dbusmock util-linux mount
-# systemd (not running) checks the installed unit and tmpfiles entry, groff
-# renders the manual pages, man finds the unit's Documentation= page.
+# systemd checks the installed unit and tmpfiles entry and, with
+# dbus-user-session, runs it under a private user manager (the session
+# test); groff renders the manual pages, man finds the unit's
+# Documentation= page.
 TEST_PACKAGES := $(BUILD_PACKAGES) $(RUN_PACKAGES) clang-format valgrind clang libclang-rt-14-dev \
-  systemd groff-base man-db
+  systemd dbus-user-session groff-base man-db
 DEMO_PACKAGES := $(BUILD_PACKAGES) $(RUN_PACKAGES)
 # What deps installs; make demo narrows it to its own list.
 DEPS_PACKAGES = $(TEST_PACKAGES)

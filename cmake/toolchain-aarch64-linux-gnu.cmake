@@ -22,3 +22,6 @@ find_program(PHOTOMANAGER_QEMU_AARCH64 NAMES qemu-aarch64-static qemu-aarch64)
 if(PHOTOMANAGER_QEMU_AARCH64)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${PHOTOMANAGER_QEMU_AARCH64})
 endif()
+
+# pkg-config (libsystemd) reads the arm64 multiarch .pc files only.
+set(ENV{PKG_CONFIG_LIBDIR} "/usr/lib/aarch64-linux-gnu/pkgconfig:/usr/share/pkgconfig")

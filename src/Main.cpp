@@ -3,9 +3,12 @@
 #include "PhotoManagerCtrl.h"
 #include "common/BusNames.h"
 #include "common/Log.h"
+#include "dbus/LogControl.h"
 #include "platform/LogInterface.h"
+#include "platform/ServiceWatchdog.h"
 
 #include <QCoreApplication>
+#include <QDBusConnection>
 
 namespace {
 // Time-outs in milliseconds, shortened by tests through the environment; the
@@ -29,10 +32,17 @@ int main(int argc, char** argv)
     {
         ApplicationDaemon signalBridge;
         _logInterface = new LogInterface(QString::fromLatin1(BusNames::kLogPath));
+        // The log level and target, before the first line.
+        LogControl logControl;
         {
             PhotoManagerCtrl controller(BusNames::kPhotoPath);
             // Ends the loop when the bus goes away (a supervisor restarts us).
             BusWatcher busWatcher;
+            ServiceWatchdog watchdog;
+            // A changed log_level takes effect from the next request on,
+            // as the photo folder's limits do.
+            QObject::connect(controller.dbusInterface(), &DBusInterface::CommandReceived,
+                &logControl, &LogControl::RefreshSettings);
             const int siblingTimeoutMs
                 = timeoutFromEnvironment("PHOTOMANAGER_SIBLING_TIMEOUT_MS", 5000);
             // The capture guard's own length (two minutes) unless a test shortens it.
@@ -43,11 +53,15 @@ int main(int argc, char** argv)
             controller.dbusInterface()->SetCameraCheckInterval(
                 timeoutFromEnvironment("PHOTOMANAGER_CAMERA_CHECK_MS", 1000));
             PM_LOG(4, "[%s:%d] %s: Starting Photo Manager X...");
-            if (controller.Initialize(BusNames::kPhotoService, BusNames::kPhotoPath,
+            QDBusConnection bus = QDBusConnection::sessionBus();
+            if (logControl.Register(bus)
+                && controller.Initialize(BusNames::kPhotoService, BusNames::kPhotoPath,
                     BusNames::kCameraService, BusNames::kCameraPath, siblingTimeoutMs,
                     BusNames::kRgbService, BusNames::kRgbPath, siblingTimeoutMs,
                     "/opt/quor/data/photo")
                 && busWatcher.Watch()) {
+                if (const int pingMs = watchdog.Start())
+                    PM_LOG(9, "[%s:%d] %s: Watchdog ping every %d ms", pingMs);
                 exitStatus = QCoreApplication::exec();
             } else {
                 PM_LOG(1,

@@ -323,6 +323,8 @@ void PhotoManagerCtrl::endCapture(int status)
         m_lastPhoto = path;
     if (status == DBusInterface::PhotoStatus_Ok && m_photoStreamTimer.isActive())
         ++m_imagesNum;
+    PM_LOG_PHOTO(9, path.toLocal8Bit().constData(), status, "[%s:%d] %s: PhotoTaken(%d) %s", status,
+        path.toLocal8Bit().constData());
     m_dbusInterface->EmitEvent(DBusInterface::PhotoEvent_PhotoTaken, QVariantList{status, path});
     publishState();
     postToStateMachine(new CapturePhotoDoneEvent());
@@ -337,12 +339,15 @@ void PhotoManagerCtrl::captureDone(const QVariantList& args)
     // Another client's photo, a forged report, or one that comes after its
     // capture has ended: none of them is this daemon's to relay.
     if (m_capturePath.isEmpty() || path != m_capturePath) {
-        PM_LOG(4, "[%s:%d] %s: CaptureDone(%d) for %s ignored: not the capture under way", status,
-            path.toLocal8Bit().constData());
+        const QByteArray ignored = path.toLocal8Bit();
+        PM_LOG_PHOTO(4, ignored.constData(), status,
+            "[%s:%d] %s: CaptureDone(%d) for %s ignored: not the capture under way", status,
+            ignored.constData());
         return;
     }
     if (status != DBusInterface::PhotoStatus_Ok)
-        PM_LOG(2, "[%s:%d] %s: Capture of %s failed in the camera manager: %d",
+        PM_LOG_PHOTO(2, path.toLocal8Bit().constData(), status,
+            "[%s:%d] %s: Capture of %s failed in the camera manager: %d",
             path.toLocal8Bit().constData(), status);
     // Its codes are negative; anything else is no code of its.
     endCapture(status > 0 ? int(DBusInterface::PhotoStatus_CameraError) : status);
@@ -515,15 +520,16 @@ void PhotoManagerCtrl::captureRequested(const QVariantList& reply)
 {
     const QByteArray path = m_capturePath.toLocal8Bit();
     if (reply.size() != 1) {
-        PM_LOG(2, "[%s:%d] %s: Capture of %s failed: CaptureSingle call failed", path.constData());
+        PM_LOG_PHOTO(2, path.constData(), int(DBusInterface::PhotoStatus_CameraError),
+            "[%s:%d] %s: Capture of %s failed: CaptureSingle call failed", path.constData());
         endCapture(DBusInterface::PhotoStatus_CameraError);
         return;
     }
     const int status = reply.at(0).toInt();
     if (status == DBusInterface::PhotoStatus_Ok)
         return;
-    PM_LOG(
-        2, "[%s:%d] %s: Capture of %s refused by the camera manager: %d", path.constData(), status);
+    PM_LOG_PHOTO(2, path.constData(), status,
+        "[%s:%d] %s: Capture of %s refused by the camera manager: %d", path.constData(), status);
     endCapture(status < 0 ? status : int(DBusInterface::PhotoStatus_CameraError));
 }
 

@@ -22,5 +22,5 @@ fi
 # fetches the arm64 package lists after the architecture has been added.
 exec "$here/install-deps.sh" \
     cmake make file pkg-config qtbase5-dev-tools \
-    crossbuild-essential-arm64 qtbase5-dev:arm64 libqt5test5:arm64 \
+    crossbuild-essential-arm64 qtbase5-dev:arm64 libqt5test5:arm64 libsystemd-dev:arm64 \
     qemu-user-static "$@"

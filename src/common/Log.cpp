@@ -2,13 +2,19 @@
 
 #include "BusNames.h"
 
+#include "platform/JournalSink.h"
 #include "platform/LogInterface.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
+int photomanagerLogThreshold = 7;
+
 namespace {
+const char* const kPriorityNames[]
+    = {"emerg", "alert", "crit", "err", "warning", "notice", "info", "debug"};
+
 // Longer lines are cut at 511 characters.
 const std::size_t kLineSize = 512;
 
@@ -95,17 +101,37 @@ void formatPlain(char* line, const char* format, va_list args)
 }
 } // namespace
 
-void photomanagerLog(unsigned int level, const char* format, ...)
+const char* photomanagerLogPriorityName(int priority)
+{
+    return priority >= 0 && priority <= 7 ? kPriorityNames[priority] : "";
+}
+
+// A digit too, as systemctl service-log-level passes it on.
+int photomanagerLogPriorityNamed(const char* name)
+{
+    if (name[0] >= '0' && name[0] <= '7' && name[1] == '\0')
+        return name[0] - '0';
+    for (int priority = 0; priority <= 7; ++priority) {
+        if (std::strcmp(name, kPriorityNames[priority]) == 0)
+            return priority;
+    }
+    return -1;
+}
+
+void photomanagerLog(unsigned int level, const char* file, int line, const char* function,
+    const char* photoPath, int photoStatus, const char* format, ...)
 {
     if (!_logInterface)
         return;
-    char line[kLineSize];
+    char text[kLineSize];
     va_list args;
     va_start(args, format);
     if (onlyPlainConversions(format))
-        formatPlain(line, format, args);
+        formatPlain(text, format, args);
     else
-        std::vsnprintf(line, sizeof line, format, args);
+        std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
-    _logInterface->EmitLogString(level, line, BusNames::kPhotoPath);
+    if (!JournalSink::Send(
+            photomanagerLogPriority(level), text, file, line, function, photoPath, photoStatus))
+        _logInterface->EmitLogString(level, text, BusNames::kPhotoPath);
 }

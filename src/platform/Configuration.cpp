@@ -77,3 +77,13 @@ int Configuration::ReadConfigValue(
         *ok = converted;
     return value;
 }
+
+QString Configuration::ReadConfigString(
+    const QString& group, const QString& key, const QString& defaultValue, bool* ok) const
+{
+    const QSettings settings(m_filePath, QSettings::IniFormat);
+    const QVariant raw = settings.value(group + QLatin1Char('/') + key);
+    if (ok)
+        *ok = raw.isValid();
+    return raw.isValid() ? raw.toString().trimmed() : defaultValue;
+}

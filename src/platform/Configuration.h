@@ -22,6 +22,11 @@ public:
     int ReadConfigValue(const QString& group, const QString& key, int defaultValue, bool* ok,
         bool logInvalid) const;
 
+    // The text at group/key, or defaultValue when the key is missing; *ok
+    // tells which.
+    QString ReadConfigString(
+        const QString& group, const QString& key, const QString& defaultValue, bool* ok) const;
+
     // The file read, for callers that watch it for changes.
     QString filePath() const;
 

@@ -23,16 +23,7 @@ LogInterface::~LogInterface() = default;
 
 int LogInterface::syslogPriority(unsigned int level)
 {
-    switch (level) {
-    case 1:
-        return 3;
-    case 2:
-        return 4;
-    case 4:
-        return 5;
-    default:
-        return 7;
-    }
+    return photomanagerLogPriority(level);
 }
 
 namespace {

@@ -43,8 +43,8 @@ const char kExitStatuses[]
     = "Exit status: 0 done; 1 refused by photomanager (-59: the photo folder\n"
       "is full or missing; -50: the camera is busy with another capture; -51:\n"
       "the camera manager is not available) or the photo failed; 2 usage error;\n"
-      "3 photomanager not on the bus, or the call failed; 4 time-out; 130\n"
-      "interrupted.";
+      "3 photomanager not on the bus and not startable, or the call failed;\n"
+      "4 time-out; 130 interrupted.";
 
 QString mainDescription()
 {

@@ -4,7 +4,6 @@
 #include "common/BusNames.h"
 
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDBusServiceWatcher>
 
 #include <cstdio>
@@ -111,7 +110,7 @@ PhotoCtl::~PhotoCtl() = default;
 
 int PhotoCtl::Take()
 {
-    if (!isDaemonOnBus())
+    if (!isBusConnected())
         return Exit_NotOnBus;
     expect(Awaited_PhotoTaken);
     return waitForAnswer(statusOf("TakePhoto", m_proxy->TakePhoto()));
@@ -119,7 +118,7 @@ int PhotoCtl::Take()
 
 int PhotoCtl::Stream(int intervalS)
 {
-    if (!isDaemonOnBus())
+    if (!isBusConnected())
         return Exit_NotOnBus;
     const int status = statusOf("TakePhotoStream", m_proxy->TakePhotoStream(intervalS));
     // The status of a request that was accepted: 0.
@@ -130,7 +129,7 @@ int PhotoCtl::Stream(int intervalS)
 
 int PhotoCtl::Stop()
 {
-    if (!isDaemonOnBus())
+    if (!isBusConnected())
         return Exit_NotOnBus;
     expect(Awaited_PhotoStreamStopped);
     return waitForAnswer(statusOf("StopPhotoStream", m_proxy->StopPhotoStream()));
@@ -138,7 +137,7 @@ int PhotoCtl::Stop()
 
 int PhotoCtl::Enable(bool enable)
 {
-    if (!isDaemonOnBus())
+    if (!isBusConnected())
         return Exit_NotOnBus;
     QDBusPendingReply<bool> current = m_proxy->IsEnabledCamera();
     if (const int failed = replyOf("IsEnabledCamera", current))
@@ -156,7 +155,7 @@ int PhotoCtl::Enable(bool enable)
 
 int PhotoCtl::Status()
 {
-    if (!isDaemonOnBus())
+    if (!isBusConnected())
         return Exit_NotOnBus;
     QDBusPendingReply<bool> reply = m_proxy->IsEnabledCamera();
     if (const int failed = replyOf("IsEnabledCamera", reply))
@@ -167,7 +166,7 @@ int PhotoCtl::Status()
 
 int PhotoCtl::Show()
 {
-    if (!isDaemonOnBus())
+    if (!isBusConnected())
         return Exit_NotOnBus;
     QDBusMessage getAll = QDBusMessage::createMethodCall(QString::fromLatin1(kPhotoService),
         QString::fromLatin1(kPhotoPath), QString::fromLatin1(kPropertiesInterface),
@@ -257,19 +256,14 @@ void PhotoCtl::OnDaemonLeft()
     finish(Exit_NotOnBus);
 }
 
-bool PhotoCtl::isDaemonOnBus()
+// The daemon itself need not run: the first call starts it where the bus
+// can activate it.
+bool PhotoCtl::isBusConnected()
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected()) {
+    if (!bus.isConnected())
         printError(QStringLiteral("no session bus: %1").arg(bus.lastError().message()));
-        return false;
-    }
-    if (!bus.interface()->isServiceRegistered(QString::fromLatin1(kPhotoService)).value()) {
-        printError(QStringLiteral("photomanager is not on the bus (%1)")
-                       .arg(QLatin1String(kPhotoService)));
-        return false;
-    }
-    return true;
+    return bus.isConnected();
 }
 
 int PhotoCtl::replyOf(const char* method, QDBusPendingCall call)
@@ -278,6 +272,11 @@ int PhotoCtl::replyOf(const char* method, QDBusPendingCall call)
     if (!call.isError())
         return Exit_Ok;
     const QDBusError error = call.error();
+    if (error.type() == QDBusError::ServiceUnknown) {
+        printError(QStringLiteral("photomanager is not on the bus and cannot be started (%1)")
+                       .arg(QLatin1String(kPhotoService)));
+        return Exit_NotOnBus;
+    }
     printError(QStringLiteral("%1 failed: %2").arg(QLatin1String(method), error.message()));
     const bool late = error.type() == QDBusError::NoReply || error.type() == QDBusError::Timeout;
     return late ? Exit_TimedOut : Exit_NotOnBus;

@@ -20,7 +20,7 @@ public:
         Exit_Ok = 0,
         Exit_Refused = 1, // the daemon answered with a negative status
         Exit_Usage = 2,
-        Exit_NotOnBus = 3, // no session bus, no daemon, or the call failed
+        Exit_NotOnBus = 3, // no session bus, no daemon to start, or the call failed
         Exit_TimedOut = 4,
         Exit_Interrupted = 130,
     };
@@ -58,7 +58,7 @@ private:
     void OnPhotoStreamStopped(int imagesNum);
     void OnDaemonLeft();
 
-    bool isDaemonOnBus();
+    bool isBusConnected();
     // Waits for the reply of a call to the daemon: Exit_Ok (0) when it came,
     // else the exit status of the failure, which is printed.
     int replyOf(const char* method, QDBusPendingCall call);
