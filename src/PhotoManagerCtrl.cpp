@@ -323,8 +323,6 @@ void PhotoManagerCtrl::endCapture(int status)
         m_lastPhoto = path;
     if (status == DBusInterface::PhotoStatus_Ok && m_photoStreamTimer.isActive())
         ++m_imagesNum;
-    PM_LOG_PHOTO(9, path.toLocal8Bit().constData(), status, "[%s:%d] %s: PhotoTaken(%d) %s", status,
-        path.toLocal8Bit().constData());
     m_dbusInterface->EmitEvent(DBusInterface::PhotoEvent_PhotoTaken, QVariantList{status, path});
     publishState();
     postToStateMachine(new CapturePhotoDoneEvent());

@@ -164,7 +164,12 @@ int DBusInterface::TakePhotoStream(int Interval_s)
 
 void DBusInterface::EmitEvent(DBusInterface::PhotoEvent evt, const QVariantList& args)
 {
-    PM_LOG(9, "[%s:%d] %s: Emit Photo Event %d", static_cast<int>(evt));
+    // The record of a PhotoTaken carries its path and status to the journal.
+    if (evt == PhotoEvent_PhotoTaken && args.size() == 2)
+        PM_LOG_PHOTO(9, args.at(1).toString().toLocal8Bit().constData(), args.at(0).toInt(),
+            "[%s:%d] %s: Emit Photo Event %d", static_cast<int>(evt));
+    else
+        PM_LOG(9, "[%s:%d] %s: Emit Photo Event %d", static_cast<int>(evt));
     switch (evt) {
     case PhotoEvent_CameraEnabled:
         if (args.size() == 1)

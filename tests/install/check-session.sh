@@ -80,8 +80,8 @@ photo="$(ctl take)" && level debug || fail "photo at info"
 wait_for "notice of debug" 20 in_journal "log level debug" --after-cursor="$cursor"
 ! journal --after-cursor="$cursor" -o json | grep '"PRIORITY":"7"' || fail "debug records at info"
 photo="$(ctl take)" || fail "photo at debug"
-for field in '"PRIORITY":"7"' '"PHOTO_STATUS":"0"' '"CODE_FILE":"PhotoManagerCtrl"' '"CODE_LINE":"[0-9]' \
-    '"CODE_FUNC":"void PhotoManagerCtrl::endCapture(int)"'; do
+for field in '"PRIORITY":"7"' '"PHOTO_STATUS":"0"' '"CODE_FILE":"dbus/DBusInterface"' '"CODE_LINE":"[0-9]' \
+    '"CODE_FUNC":"void DBusInterface::EmitEvent(PhotoEvent, const QVariantList&)"'; do
     wait_for "$field" 20 in_journal "$field" -o json PHOTO_PATH="$photo"
 done
 sc service-log-target photomanager.service journal
