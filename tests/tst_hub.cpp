@@ -5,6 +5,7 @@
 #include "RecordingLog.h"
 #include "SiblingMocks.h"
 #include "common/BusNames.h"
+#include "dbus/PhotoStateAdaptor.h"
 #include "platform/Configuration.h"
 
 #include <QtTest>
@@ -126,6 +127,25 @@ private slots:
         QCOMPARE(QSet<QString>(captures.cbegin(), captures.cend()).size(), 2);
         for (const QString& capture : captures)
             QVERIFY2(!taken.contains(capture), qPrintable(capture));
+    }
+
+    // Changes of one turn go out in one PropertiesChanged, but a Get answers
+    // only once the changes held so far have gone out.
+    void heldStateChanges()
+    {
+        PhotoClient client;
+        Hub::PhotoState state = m_hub->photoState();
+        state.capturing = true;
+        m_hub->SetPhotoState(state);
+        QCOMPARE(m_hub->findChild<PhotoStateAdaptor*>()->property("Capturing"), QVariant(true));
+        state.streamInterval = 5;
+        m_hub->SetPhotoState(state);
+        state.streamPhotos = 2;
+        m_hub->SetPhotoState(state);
+        QVERIFY(QTest::qWaitFor([&] { return client.received.size() >= 2; }));
+        QCOMPARE(client.received,
+            QStringList({"PropertiesChanged(Capturing=true)",
+                "PropertiesChanged(StreamInterval=5,StreamPhotos=2)"}));
     }
 
     // A stream counts the photos reported while it runs, whatever asked for

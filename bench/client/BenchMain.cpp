@@ -80,6 +80,10 @@ int main(int argc, char** argv)
     const QCommandLineOption floorOption(QStringLiteral("floor"),
         QStringLiteral("The floor binary (default: the one built with the bench)."),
         QStringLiteral("path"), QStringLiteral(BENCH_FLOOR_BINARY));
+    // Two runs with different counts leave start-up out of a profile.
+    const QCommandLineOption photosOption(QStringLiteral("photos"),
+        QStringLiteral("Measured photos end to end per side (default: 400, 40 with --quick)."),
+        QStringLiteral("n"));
     const QCommandLineOption methodsOption(QStringLiteral("methods"),
         QStringLiteral("Round trips of these methods only, comma-separated (profiling)."),
         QStringLiteral("list"));
@@ -113,7 +117,7 @@ int main(int argc, char** argv)
         QStringLiteral("Pin every process of every side, and the bench's clients, to one CPU."));
     parser.addOptions({csvOption, markdownOption, onlyOption, quickOption, prefixOption,
         floorPrefixOption, relayPrefixOption, scratchOption, onDiskOption, methodsOption,
-        daemonOption, floorOption, relayOption, oneCpuOption});
+        photosOption, daemonOption, floorOption, relayOption, oneCpuOption});
     parser.process(application);
 
     if (::geteuid() != 0) {
@@ -122,7 +126,9 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    const Plan& plan = parser.isSet(quickOption) ? kQuickPlan : kFullPlan;
+    Plan plan = parser.isSet(quickOption) ? kQuickPlan : kFullPlan;
+    if (parser.isSet(photosOption))
+        plan.photos = qMax(1, parser.value(photosOption).toInt());
     const QStringList only = parser.value(onlyOption).split(QLatin1Char(','), Qt::SkipEmptyParts);
     const auto selected = [&only](const char* name) {
         return only.isEmpty() || only.contains(QLatin1String(name));
