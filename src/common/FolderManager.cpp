@@ -152,9 +152,6 @@ Limits reachable(Limits limits, const std::vector<Entry>& files, qint64 freeByte
     return limits;
 }
 
-} // namespace
-
-namespace {
 // No file system's times are coarser (FAT's are): a folder whose times are
 // older than this when it is counted cannot change again without changing them.
 const qint64 kSettledNs = 2000000000;
@@ -168,6 +165,7 @@ bool sameTime(const struct timespec& a, const struct timespec& b)
 {
     return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
 }
+
 } // namespace
 
 // Listing is what every photo would pay: a folder that has not changed since
