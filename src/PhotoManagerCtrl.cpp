@@ -537,23 +537,22 @@ void PhotoManagerCtrl::captureRequested(const QVariantList& reply)
 // the camera manager has not written yet or trimming has deleted since.
 QString PhotoManagerCtrl::newImagePath()
 {
-    const QString pattern = tr("%1/image_%2.jpg");
     const QString stamp = localTimeStamp();
-    const auto name = [&](int counter) {
-        return pattern.arg(m_photoPath,
-            counter == 0 ? stamp : stamp + QLatin1Char('_') + QString::number(counter));
-    };
-    // Anything at the path, a dangling link included, takes the name.
-    const auto taken = [](const QString& path) {
-        struct stat st;
-        return ::lstat(QFile::encodeName(path).constData(), &st) == 0;
-    };
+    const QString prefix = m_photoPath + QLatin1String("/image_") + stamp;
     int counter = stamp == m_lastImageStamp ? m_lastImageCounter + 1 : 0;
-    while (taken(name(counter)))
-        ++counter;
+    QString path;
+    for (;; ++counter) {
+        path = counter == 0
+            ? prefix + QLatin1String(".jpg")
+            : prefix + QLatin1Char('_') + QString::number(counter) + QLatin1String(".jpg");
+        // Anything at the path, a dangling link included, takes the name.
+        struct stat st;
+        if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+            break;
+    }
     m_lastImageStamp = stamp;
     m_lastImageCounter = counter;
-    return name(counter);
+    return path;
 }
 
 bool PhotoManagerCtrl::isCameraEnabledByUser()

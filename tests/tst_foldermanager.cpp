@@ -141,6 +141,25 @@ private slots:
         QCOMPARE(removed().mid(0, 2), (QStringList{"%s%n", "new\\nline"}));
     }
 
+    // A folder unchanged since its last count is not listed again, but every
+    // change is seen, also once the folder's times have settled.
+    void settledFolderChanges()
+    {
+        makeFile("a", 1700000000);
+        const FolderManager manager(m_photos.constData(), 1);
+        struct stat folder;
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                return ::stat(m_photos, &folder) == 0
+                    && QDateTime::currentSecsSinceEpoch() > folder.st_ctim.tv_sec + 3;
+            },
+            10000));
+        QVERIFY(manager.RemoveExceedingFiles() && manager.RemoveExceedingFiles());
+        makeFile("b", 1700000001);
+        QVERIFY(manager.RemoveExceedingFiles());
+        QCOMPARE(removed(), QStringList{"a"});
+    }
+
     // A file that cannot go (a mount point) is skipped for the next; limits out of
     // reach give false, with a line for the size and none for the count.
     void skipsFilesThatCannotBeRemoved()

@@ -5,6 +5,7 @@
 #include "RecordingLog.h"
 #include "SiblingMocks.h"
 #include "common/BusNames.h"
+#include "dbus/PhotoStateAdaptor.h"
 #include "platform/Configuration.h"
 
 #include <QtTest>
@@ -54,6 +55,12 @@ private slots:
         using namespace BusNames;
         QVERIFY(m_ctrl->Initialize(kPhotoService, kPhotoPath, kCameraService, kCameraPath, 300,
             kRgbService, kRgbPath, 300, QFile::encodeName(m_dir->path() + "/photo")));
+        // Initialize finds the camera manager at once; each test starts the
+        // machine itself, from a stopped one.
+        QVERIFY(m_log->waitFor("statemachine available"));
+        emit m_hub->EventReceived(Hub::CameraEvent_ServiceAvailable, {false});
+        QTRY_VERIFY(!m_ctrl->stateMachine().isRunning());
+        m_log->lines.clear();
     }
     void cleanup()
     {
@@ -126,6 +133,25 @@ private slots:
         QCOMPARE(QSet<QString>(captures.cbegin(), captures.cend()).size(), 2);
         for (const QString& capture : captures)
             QVERIFY2(!taken.contains(capture), qPrintable(capture));
+    }
+
+    // Changes of one turn go out in one PropertiesChanged, but a Get answers
+    // only once the changes held so far have gone out.
+    void heldStateChanges()
+    {
+        PhotoClient client;
+        Hub::PhotoState state = m_hub->photoState();
+        state.capturing = true;
+        m_hub->SetPhotoState(state);
+        QCOMPARE(m_hub->findChild<PhotoStateAdaptor*>()->property("Capturing"), QVariant(true));
+        state.streamInterval = 5;
+        m_hub->SetPhotoState(state);
+        state.streamPhotos = 2;
+        m_hub->SetPhotoState(state);
+        QVERIFY(QTest::qWaitFor([&] { return client.received.size() >= 2; }));
+        QCOMPARE(client.received,
+            QStringList({"PropertiesChanged(Capturing=true)",
+                "PropertiesChanged(StreamInterval=5,StreamPhotos=2)"}));
     }
 
     // A stream counts the photos reported while it runs, whatever asked for

@@ -1,4 +1,4 @@
-// photomanager_bench: the daemon against its floor, side by side in one run.
+// photomanager_bench: the daemon against its floors, side by side in one run.
 // Every figure is taken from both sides in turns and reported as a ratio, so
 // the table holds on a busy machine. Runs as root (private mount namespaces).
 
@@ -57,7 +57,8 @@ int main(int argc, char** argv)
 {
     QCoreApplication application(argc, argv);
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("The daemon against its floor, side by side."));
+    parser.setApplicationDescription(
+        QStringLiteral("The daemon against its floors, side by side."));
     parser.addHelpOption();
     const QCommandLineOption csvOption(QStringLiteral("csv"),
         QStringLiteral("Write the table as CSV to <file>."), QStringLiteral("file"));
@@ -79,26 +80,44 @@ int main(int argc, char** argv)
     const QCommandLineOption floorOption(QStringLiteral("floor"),
         QStringLiteral("The floor binary (default: the one built with the bench)."),
         QStringLiteral("path"), QStringLiteral(BENCH_FLOOR_BINARY));
+    // Two runs with different counts leave start-up out of a profile.
+    const QCommandLineOption photosOption(QStringLiteral("photos"),
+        QStringLiteral("Measured photos end to end per side (default: 400, 40 with --quick)."),
+        QStringLiteral("n"));
     const QCommandLineOption methodsOption(QStringLiteral("methods"),
         QStringLiteral("Round trips of these methods only, comma-separated (profiling)."),
         QStringLiteral("list"));
     const QCommandLineOption floorPrefixOption(QStringLiteral("floor-prefix"),
         QStringLiteral("Run the floor under <command>, as --daemon-prefix."),
         QStringLiteral("command"));
+    const QCommandLineOption relayOption(QStringLiteral("relay"),
+        QStringLiteral("The relay binary (default: the one built with the bench)."),
+        QStringLiteral("path"), QStringLiteral(BENCH_RELAY_BINARY));
+    const QCommandLineOption relayPrefixOption(QStringLiteral("relay-prefix"),
+        QStringLiteral("Run the relay under <command>, as --daemon-prefix."),
+        QStringLiteral("command"));
     // tmpfs by default: on a disk, creating and journalling 100,000 files
     // would take minutes and swamp both trims alike.
     const QFileInfo shm(QStringLiteral("/dev/shm"));
+    const QString memory = shm.isDir() && shm.isWritable() ? shm.filePath() : QDir::tempPath();
     const QCommandLineOption scratchOption(QStringLiteral("scratch"),
         QStringLiteral("Make the trim folders under <dir> (default: /dev/shm, else the temporary "
                        "folder)."),
-        QStringLiteral("dir"), shm.isDir() && shm.isWritable() ? shm.filePath() : QDir::tempPath());
+        QStringLiteral("dir"), memory);
+    // The photo folder and the log on a disk add a file system's cost, which
+    // drifts from minute to minute, to every photo and every line.
+    const QCommandLineOption onDiskOption(QStringLiteral("on-disk"),
+        QStringLiteral("Keep the services' photo folders and the daemon's log in the temporary "
+                       "folder (%1) instead of /dev/shm.")
+            .arg(QDir::tempPath()));
     // A device's photo service often shares one small core with everything
     // else; there the daemon's work after a reply no longer hides on a
     // second core beside the client.
     const QCommandLineOption oneCpuOption(QStringLiteral("one-cpu"),
-        QStringLiteral("Pin every process of both sides, and the bench's clients, to one CPU."));
+        QStringLiteral("Pin every process of every side, and the bench's clients, to one CPU."));
     parser.addOptions({csvOption, markdownOption, onlyOption, quickOption, prefixOption,
-        floorPrefixOption, scratchOption, methodsOption, daemonOption, floorOption, oneCpuOption});
+        floorPrefixOption, relayPrefixOption, scratchOption, onDiskOption, methodsOption,
+        photosOption, daemonOption, floorOption, relayOption, oneCpuOption});
     parser.process(application);
 
     if (::geteuid() != 0) {
@@ -107,7 +126,9 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    const Plan& plan = parser.isSet(quickOption) ? kQuickPlan : kFullPlan;
+    Plan plan = parser.isSet(quickOption) ? kQuickPlan : kFullPlan;
+    if (parser.isSet(photosOption))
+        plan.photos = qMax(1, parser.value(photosOption).toInt());
     const QStringList only = parser.value(onlyOption).split(QLatin1Char(','), Qt::SkipEmptyParts);
     const auto selected = [&only](const char* name) {
         return only.isEmpty() || only.contains(QLatin1String(name));
@@ -124,19 +145,25 @@ int main(int argc, char** argv)
     }
     std::fprintf(stderr, "bench: %s\n", qPrintable(machine.summary()));
 
-    BenchPrograms programs{parser.value(daemonOption), parser.value(floorOption),
-        QStringLiteral(BENCH_PEER_BINARY),
-        parser.value(prefixOption).split(QLatin1Char(' '), Qt::SkipEmptyParts),
-        parser.value(floorPrefixOption).split(QLatin1Char(' '), Qt::SkipEmptyParts)};
-    BenchSide daemon(BenchSide::Kind::Daemon, programs);
-    BenchSide floor(BenchSide::Kind::Floor, programs);
-    std::fprintf(stderr, "bench: starting both sides (the daemon's log goes to /dev/null)\n");
-    if (!daemon.start(100) || !floor.start(0)) {
+    const auto words = [&parser](const QCommandLineOption& option) {
+        return parser.value(option).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    };
+    const BenchPrograms programs{parser.value(daemonOption), parser.value(floorOption),
+        parser.value(relayOption), QStringLiteral(BENCH_PEER_BINARY), words(prefixOption),
+        words(floorPrefixOption), words(relayPrefixOption)};
+    const BenchFolders folders{parser.isSet(onDiskOption) ? QDir::tempPath() : memory, memory};
+    BenchSide daemon(BenchSide::Kind::Daemon, programs, folders);
+    BenchSide floor(BenchSide::Kind::Floor, programs, folders);
+    BenchSide relay(BenchSide::Kind::Relay, programs, folders);
+    std::fprintf(stderr, "bench: starting the daemon, the floor and the relay (log: %s)\n",
+        qPrintable(daemon.logFile()));
+    if (!daemon.start(100) || !floor.start(0) || !relay.start(0)) {
         std::fprintf(stderr, "bench: the services did not come up\n");
         return 1;
     }
     if (machine.pinnedCpu >= 0
-        && !CpuPinning::allPinnedTo(daemon.pids() + floor.pids(), machine.pinnedCpu)) {
+        && !CpuPinning::allPinnedTo(
+            daemon.pids() + floor.pids() + relay.pids(), machine.pinnedCpu)) {
         std::fprintf(stderr, "bench: a process of the bench runs on another CPU\n");
         return 1;
     }
@@ -165,7 +192,7 @@ int main(int argc, char** argv)
         rssAfterCalls[1] = floor.service().residentKiB();
         return done;
     });
-    phase("endtoend", [&] { return EndToEndBench(daemon, floor, plan.photos).run(table); });
+    phase("endtoend", [&] { return EndToEndBench(daemon, floor, relay, plan.photos).run(table); });
     phase("throughput", [&] {
         return ThroughputBench(daemon, floor, 8, plan.throughputRounds, plan.throughputRoundMs)
             .run(table);

@@ -15,9 +15,12 @@
 
 using namespace BusNames;
 
-BenchSide::BenchSide(Kind kind, const BenchPrograms& programs)
+BenchSide::BenchSide(Kind kind, const BenchPrograms& programs, const BenchFolders& folders)
     : m_kind(kind)
     , m_programs(programs)
+    , m_filesDir(folders.filesRoot + QStringLiteral("/photomanager-bench-%1-XXXXXX").arg(name()))
+    , m_runtimeDir(
+          folders.runtimeRoot + QStringLiteral("/photomanager-bench-%1-run-XXXXXX").arg(name()))
     , m_connectionName(QStringLiteral("bench-") + name())
 {
 }
@@ -36,12 +39,21 @@ BenchSide::Kind BenchSide::kind() const
 
 QString BenchSide::name() const
 {
-    return m_kind == Kind::Daemon ? QStringLiteral("daemon") : QStringLiteral("floor");
+    switch (m_kind) {
+    case Kind::Daemon:
+        return QStringLiteral("daemon");
+    case Kind::Floor:
+        break;
+    case Kind::Relay:
+        return QStringLiteral("relay");
+    }
+    return QStringLiteral("floor");
 }
 
 bool BenchSide::start(int photoFiles)
 {
-    if (!m_dataDir.isValid() || !QDir(m_dataDir.path()).mkpath(QStringLiteral("config"))
+    if (!m_filesDir.isValid() || !m_runtimeDir.isValid()
+        || !QDir(m_filesDir.path()).mkpath(QStringLiteral("data/config"))
         || !fillPhotoFolder(m_kind == Kind::Daemon ? photoFiles : 0))
         return false;
     if (!m_bus.start())
@@ -60,7 +72,7 @@ bool BenchSide::start(int photoFiles)
             return false;
     }
 
-    if (m_kind == Kind::Floor)
+    if (m_kind != Kind::Daemon)
         return startService();
     // The daemon finds the camera manager within a second, starts its state
     // machine, and the off state switches video off.
@@ -73,10 +85,17 @@ bool BenchSide::startService(qint64* ownedNs, int timeoutMs)
 {
     if (!m_service) {
         const bool daemon = m_kind == Kind::Daemon;
-        m_service = std::make_unique<ServiceProcess>(
-            daemon ? m_programs.daemon : m_programs.floor, QStringList(), busAddress());
-        m_service->setSandboxDataDir(m_dataDir.path());
-        m_service->setPrefix(daemon ? m_programs.daemonPrefix : m_programs.floorPrefix);
+        const bool relay = m_kind == Kind::Relay;
+        m_service = std::make_unique<ServiceProcess>(daemon ? m_programs.daemon
+                : relay                                     ? m_programs.relay
+                                                            : m_programs.floor,
+            QStringList(), busAddress());
+        m_service->setSandboxDataDir(m_filesDir.path() + QStringLiteral("/data"));
+        m_service->setRuntimeDir(m_runtimeDir.path());
+        m_service->setLogFile(logFile());
+        m_service->setPrefix(daemon ? m_programs.daemonPrefix
+                : relay             ? m_programs.relayPrefix
+                                    : m_programs.floorPrefix);
     }
 
     // Watching before the start, so that the moment the name is taken is
@@ -126,7 +145,12 @@ QString BenchSide::busAddress() const
 
 QString BenchSide::photoDir() const
 {
-    return m_dataDir.path() + QStringLiteral("/photo");
+    return m_filesDir.path() + QStringLiteral("/data/photo");
+}
+
+QString BenchSide::logFile() const
+{
+    return m_kind == Kind::Daemon ? m_filesDir.path() + QStringLiteral("/daemon.log") : QString();
 }
 
 QVector<qint64> BenchSide::pids() const

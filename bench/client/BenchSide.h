@@ -19,22 +19,33 @@
 struct BenchPrograms {
     QString daemon;
     QString floor;
+    QString relay;
     QString peer;
-    // Run the daemon or the floor under another program (profiling).
+    // Run the daemon, the floor or the relay under another program (profiling).
     QStringList daemonPrefix;
     QStringList floorPrefix;
+    QStringList relayPrefix;
+};
+
+// Where each side keeps its files: the data folder mounted at /opt/quor/data
+// (with the photo folder) and the daemon's log under filesRoot, tmpfs unless
+// they are to stay on disk; XDG_RUNTIME_DIR always under runtimeRoot, tmpfs
+// as on the device.
+struct BenchFolders {
+    QString filesRoot;
+    QString runtimeRoot;
 };
 
 // One side of the comparison, complete: a private bus, the three fast
-// sibling services, and on it the photo service, either the daemon or its
-// floor, each in the same private mount namespace set-up. Both sides run at
-// the same time, each on its own bus, since both own the same bus name; the
-// bench alternates between them.
+// sibling services, and on it the photo service, the daemon, its floor or
+// its relay, each in the same private mount namespace set-up. The sides run
+// at the same time, each on its own bus, since all own the same bus name;
+// the bench alternates between them.
 class BenchSide {
 public:
-    enum class Kind { Daemon, Floor };
+    enum class Kind { Daemon, Floor, Relay };
 
-    BenchSide(Kind kind, const BenchPrograms& programs);
+    BenchSide(Kind kind, const BenchPrograms& programs, const BenchFolders& folders);
     ~BenchSide();
 
     BenchSide(const BenchSide&) = delete;
@@ -55,6 +66,8 @@ public:
     QDBusConnection connection() const;
     QString busAddress() const;
     QString photoDir() const;
+    // The daemon's standard error; empty for the other services, whose goes to /dev/null.
+    QString logFile() const;
     // Every process of this side that runs now: bus, siblings, service.
     QVector<qint64> pids() const;
 
@@ -70,7 +83,8 @@ private:
     Kind m_kind;
     BenchPrograms m_programs;
     BenchBus m_bus;
-    QTemporaryDir m_dataDir;
+    QTemporaryDir m_filesDir; // data/ and the log
+    QTemporaryDir m_runtimeDir;
     std::vector<std::unique_ptr<ServiceProcess>> m_peers;
     std::unique_ptr<ServiceProcess> m_service;
     QString m_connectionName;

@@ -32,6 +32,16 @@ void ServiceProcess::setSandboxDataDir(const QString& dataDir)
     m_dataDir = dataDir;
 }
 
+void ServiceProcess::setLogFile(const QString& path)
+{
+    m_logFile = path;
+}
+
+void ServiceProcess::setRuntimeDir(const QString& path)
+{
+    m_runtimeDir = path;
+}
+
 void ServiceProcess::setPrefix(const QStringList& prefix)
 {
     m_prefix = prefix;
@@ -41,8 +51,13 @@ bool ServiceProcess::start()
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_busAddress);
+    if (!m_runtimeDir.isEmpty())
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtimeDir);
     m_process.setProcessEnvironment(environment);
-    m_process.setStandardErrorFile(QProcess::nullDevice());
+    if (m_logFile.isEmpty())
+        m_process.setStandardErrorFile(QProcess::nullDevice());
+    else
+        m_process.setStandardErrorFile(m_logFile, QIODevice::Append);
     m_execNs = 0;
 
     const QStringList command = m_prefix + QStringList{m_program} + m_arguments;

@@ -4,9 +4,10 @@
 #include <QString>
 #include <QStringList>
 
-// One service process on a bench bus, its standard error sent to /dev/null
-// (the daemon's trace log is required behaviour, but a terminal or a file
-// would put their own cost into its figures).
+// One service process on a bench bus, its standard error sent to a log file
+// (on tmpfs unless the bench is told otherwise: the daemon's trace log is
+// required behaviour, but a terminal or a disk would put their own cost into
+// its figures) or to /dev/null.
 //
 // With a data folder it runs in a private mount namespace in which that
 // folder is mounted at /opt/quor/data, over a tmpfs hiding the machine's
@@ -18,6 +19,10 @@ public:
     ~ServiceProcess();
 
     void setSandboxDataDir(const QString& dataDir);
+    // Appends standard error to this file; /dev/null when empty.
+    void setLogFile(const QString& path);
+    // XDG_RUNTIME_DIR of the program; left as it is when empty.
+    void setRuntimeDir(const QString& path);
     // Runs the program under another one, e.g. valgrind.
     void setPrefix(const QStringList& prefix);
 
@@ -39,6 +44,8 @@ private:
     QStringList m_arguments;
     QString m_busAddress;
     QString m_dataDir;
+    QString m_logFile;
+    QString m_runtimeDir;
     QStringList m_prefix;
     QProcess m_process;
     qint64 m_execNs;

@@ -49,8 +49,8 @@ TrimBench::TrimBench(const QString& scratchDir, const QVector<Size>& sizes)
 bool TrimBench::run(ResultTable& table)
 {
     std::fprintf(stderr, "bench: folder trims (FolderManager logs each removal to /dev/null)\n");
-    // The daemon's trim writes a log line per removed file; it costs what a
-    // write to /dev/null costs, as in the service benches.
+    // The daemon's trim writes a log line per removed file; here it costs
+    // what a write to /dev/null costs, so that the trims alone are compared.
     const int savedStderr = ::dup(STDERR_FILENO);
     const int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
     if (savedStderr < 0 || devNull < 0)

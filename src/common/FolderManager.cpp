@@ -171,7 +171,44 @@ void reportUnusableFolder(const QByteArray& path, int openError)
             std::strerror(openError));
 }
 
+// No file system's times are coarser (FAT's are): a folder whose times are
+// older than this when it is counted cannot change again without changing them.
+const qint64 kSettledNs = 2000000000;
+
+qint64 nanoseconds(const struct timespec& time)
+{
+    return static_cast<qint64>(time.tv_sec) * 1000000000 + time.tv_nsec;
+}
+
+bool sameTime(const struct timespec& a, const struct timespec& b)
+{
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
+
 } // namespace
+
+// Listing is what every photo would pay: a folder that has not changed since
+// its last count (no entry added, removed or renamed changes neither its
+// modification nor its change time) is not listed again.
+qint64 FolderManager::regularFiles(int dirFd) const
+{
+    struct timespec now;
+    struct stat folder;
+    if (::clock_gettime(CLOCK_REALTIME, &now) != 0 || ::fstat(dirFd, &folder) != 0) {
+        m_count.files = -1;
+        return regularFileCount(dirFd);
+    }
+    if (m_count.files >= 0 && folder.st_dev == m_count.device && folder.st_ino == m_count.inode
+        && sameTime(folder.st_mtim, m_count.modified) && sameTime(folder.st_ctim, m_count.changed))
+        return m_count.files;
+    const qint64 files = regularFileCount(dirFd);
+    const qint64 latest = std::max(nanoseconds(folder.st_mtim), nanoseconds(folder.st_ctim));
+    // A change within the granularity of the times might leave them as they
+    // are: such a count is not kept.
+    m_count = {folder.st_dev, folder.st_ino, folder.st_mtim, folder.st_ctim,
+        nanoseconds(now) - latest > kSettledNs ? files : -1};
+    return files;
+}
 
 FolderManager::FolderManager(const char* path, int maxFiles)
     : m_photoDir(QString::fromLocal8Bit(path))
@@ -191,7 +228,7 @@ bool FolderManager::RemoveExceedingFiles() const
 
     const Limits limits{m_settings.maxPhotos(), m_settings.maxBytes(), m_settings.minFreeBytes()};
     // Names, sizes and times are read only when a limit may be exceeded.
-    Usage usage{regularFileCount(dirFd), 0, freeBytes(dirFd, limits.minFreeBytes)};
+    Usage usage{regularFiles(dirFd), 0, freeBytes(dirFd, limits.minFreeBytes)};
     if (limits.exceeded(usage) || limits.maxBytes > 0) {
         std::vector<Entry> files = withTimes(dirFd, regularFileNames(dirFd));
         usage = usageOf(files, usage.freeBytes);

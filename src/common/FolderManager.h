@@ -4,6 +4,8 @@
 
 #include <QDir>
 
+#include <sys/stat.h>
+
 // Keeps the photo folder within its limits by deleting the oldest files: a
 // number of files and, where the settings file sets them, the size of the
 // files together and the free space left on the folder's file system.
@@ -24,7 +26,20 @@ public:
     bool RemoveExceedingFiles() const;
 
 private:
+    // The folder's regular files as last counted, and the folder then; the
+    // count holds while the folder's inode and times are unchanged.
+    struct Count {
+        dev_t device = 0;
+        ino_t inode = 0;
+        struct timespec modified = {};
+        struct timespec changed = {};
+        qint64 files = -1; // -1: none kept
+    };
+
+    qint64 regularFiles(int dirFd) const;
+
     QDir m_photoDir;
     // Brought up to date before each trim; a cache of the settings file.
     mutable RetentionSettings m_settings;
+    mutable Count m_count;
 };

@@ -9,6 +9,7 @@
 #include "dbus/PhotoStateAdaptor.h"
 #include "dbus/SiblingHealth.h"
 
+#include <QCoreApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingReply>
@@ -17,6 +18,44 @@
 #include <QTimer>
 
 namespace {
+
+// The photo state's properties as bits of a set of changes.
+enum StateProperty : unsigned {
+    kCameraManagerPresent = 1u << 0,
+    kCameraEnabled = 1u << 1,
+    kCapturing = 1u << 2,
+    kStreamInterval = 1u << 3,
+    kStreamPhotos = 1u << 4,
+    kLastPhoto = 1u << 5,
+};
+
+unsigned changesBetween(const DBusInterface::PhotoState& a, const DBusInterface::PhotoState& b)
+{
+    return (a.cameraManagerPresent != b.cameraManagerPresent ? kCameraManagerPresent : 0u)
+        | (a.cameraEnabled != b.cameraEnabled ? kCameraEnabled : 0u)
+        | (a.capturing != b.capturing ? kCapturing : 0u)
+        | (a.streamInterval != b.streamInterval ? kStreamInterval : 0u)
+        | (a.streamPhotos != b.streamPhotos ? kStreamPhotos : 0u)
+        | (a.lastPhoto != b.lastPhoto ? kLastPhoto : 0u);
+}
+
+// What the event of each photo interface signal may change.
+unsigned changedBy(DBusInterface::PhotoEvent event)
+{
+    switch (event) {
+    case DBusInterface::PhotoEvent_CameraEnabled:
+        return kCameraEnabled;
+    case DBusInterface::PhotoEvent_PhotoTaken:
+        return kCapturing | kLastPhoto | kStreamPhotos;
+    case DBusInterface::PhotoEvent_PhotoStreamStopped:
+        return kStreamInterval | kStreamPhotos;
+    }
+    return ~0u;
+}
+
+// Posted with low priority, so that it comes after the events the turn has
+// posted, the state machine's included.
+const QEvent::Type kSendHeldState = static_cast<QEvent::Type>(QEvent::registerEventType());
 
 // Waits for a sibling's answer: its one value, or nothing when the call
 // failed (error reply, time-out, a reply of another type).
@@ -51,6 +90,7 @@ DBusInterface::DBusInterface(QObject* parent)
 
 DBusInterface::~DBusInterface()
 {
+    SendHeldPhotoState();
     delete m_folderManager;
 }
 
@@ -79,23 +119,47 @@ bool DBusInterface::KeepPhotoFolderWithinLimit()
 
 void DBusInterface::SetPhotoState(const PhotoState& state)
 {
-    QVariantMap changed;
-    const auto note = [&changed](const char* name, const auto& before, const auto& after) {
-        if (before != after)
-            changed.insert(QLatin1String(name), QVariant::fromValue(after));
-    };
-    note("CameraManagerPresent", m_state.cameraManagerPresent, state.cameraManagerPresent);
-    note("CameraEnabled", m_state.cameraEnabled, state.cameraEnabled);
-    note("Capturing", m_state.capturing, state.capturing);
-    note("StreamInterval", m_state.streamInterval, state.streamInterval);
-    note("StreamPhotos", m_state.streamPhotos, state.streamPhotos);
-    note("LastPhoto", m_state.lastPhoto, state.lastPhoto);
+    const unsigned changed = changesBetween(m_state, state);
+    if (changed & m_heldChanges)
+        SendHeldPhotoState();
     m_state = state;
-    if (changed.isEmpty() || m_objectPath.isEmpty())
+    m_heldChanges |= changed;
+    if (m_heldChanges != 0 && !m_sendPosted) {
+        m_sendPosted = true;
+        QCoreApplication::postEvent(this, new QEvent(kSendHeldState), Qt::LowEventPriority);
+    }
+}
+
+void DBusInterface::customEvent(QEvent* event)
+{
+    if (event->type() != kSendHeldState)
         return;
+    m_sendPosted = false;
+    SendHeldPhotoState();
+}
+
+void DBusInterface::SendHeldPhotoState()
+{
+    const unsigned held = m_heldChanges;
+    m_heldChanges = 0;
+    if (held == 0 || m_objectPath.isEmpty())
+        return;
+    QVariantMap changed;
+    if (held & kCameraManagerPresent)
+        changed.insert(QStringLiteral("CameraManagerPresent"), m_state.cameraManagerPresent);
+    if (held & kCameraEnabled)
+        changed.insert(QStringLiteral("CameraEnabled"), m_state.cameraEnabled);
+    if (held & kCapturing)
+        changed.insert(QStringLiteral("Capturing"), m_state.capturing);
+    if (held & kStreamInterval)
+        changed.insert(QStringLiteral("StreamInterval"), m_state.streamInterval);
+    if (held & kStreamPhotos)
+        changed.insert(QStringLiteral("StreamPhotos"), m_state.streamPhotos);
+    if (held & kLastPhoto)
+        changed.insert(QStringLiteral("LastPhoto"), m_state.lastPhoto);
     QDBusMessage signal = QDBusMessage::createSignal(m_objectPath,
         QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("PropertiesChanged"));
-    signal << QString::fromLatin1(BusNames::kPhotoStateInterface) << changed << QStringList();
+    signal << QStringLiteral(QUOR_PHOTOSTATE_INTERFACE) << changed << QStringList();
     QDBusConnection::sessionBus().send(signal);
 }
 
@@ -170,6 +234,8 @@ void DBusInterface::EmitEvent(DBusInterface::PhotoEvent evt, const QVariantList&
             "[%s:%d] %s: Emit Photo Event %d", static_cast<int>(evt));
     else
         PM_LOG(9, "[%s:%d] %s: Emit Photo Event %d", static_cast<int>(evt));
+    if (m_heldChanges & changedBy(evt))
+        SendHeldPhotoState();
     switch (evt) {
     case PhotoEvent_CameraEnabled:
         if (args.size() == 1)

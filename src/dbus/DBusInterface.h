@@ -90,9 +90,15 @@ public:
         int streamPhotos = 0;
         QString lastPhoto; // of the last PhotoTaken with status 0
     };
-    // Sends one PropertiesChanged with what differs from the state before.
+    // The changes are held and go out together in one PropertiesChanged at
+    // the end of the event loop's turn. Held changes go out at once when a
+    // held property changes again, and before a photo interface signal of an
+    // event that changes a held property, so each change is sent, after the
+    // signal of its own event and before that of a later one.
     void SetPhotoState(const PhotoState& state);
     const PhotoState& photoState() const;
+    // Sends the held changes now; Get and GetAll call it before they answer.
+    void SendHeldPhotoState();
 
     bool InitCameraProxy(const char* service, const char* path, int timeout);
     // How often the camera manager is looked for until it is found (1000 ms
@@ -129,6 +135,9 @@ public slots:
     // Looks for the camera manager once; repeated by a timer until found.
     void CheckForCameraServiceAvailable();
 
+protected:
+    void customEvent(QEvent* event) override;
+
 private:
     QVariantList callCaptureMethod(bool single, const QVariantList& args);
     int refusal(const char* method);
@@ -147,4 +156,6 @@ private:
     int m_cameraCheckIntervalMs = 1000;
     QString m_objectPath; // once registered on the bus
     PhotoState m_state;
+    unsigned m_heldChanges = 0; // properties changed since the last PropertiesChanged
+    bool m_sendPosted = false;
 };

@@ -1,7 +1,5 @@
 #include "PhotoStateAdaptor.h"
 
-#include "dbus/DBusInterface.h"
-
 PhotoStateAdaptor::PhotoStateAdaptor(DBusInterface* parent)
     : QDBusAbstractAdaptor(parent)
 {
@@ -9,37 +7,39 @@ PhotoStateAdaptor::PhotoStateAdaptor(DBusInterface* parent)
 
 PhotoStateAdaptor::~PhotoStateAdaptor() = default;
 
-DBusInterface* PhotoStateAdaptor::hub() const
+const DBusInterface::PhotoState& PhotoStateAdaptor::state() const
 {
-    return static_cast<DBusInterface*>(parent());
+    auto* hub = static_cast<DBusInterface*>(parent());
+    hub->SendHeldPhotoState();
+    return hub->photoState();
 }
 
 bool PhotoStateAdaptor::CameraManagerPresent() const
 {
-    return hub()->photoState().cameraManagerPresent;
+    return state().cameraManagerPresent;
 }
 
 bool PhotoStateAdaptor::CameraEnabled() const
 {
-    return hub()->photoState().cameraEnabled;
+    return state().cameraEnabled;
 }
 
 bool PhotoStateAdaptor::Capturing() const
 {
-    return hub()->photoState().capturing;
+    return state().capturing;
 }
 
 int PhotoStateAdaptor::StreamInterval() const
 {
-    return hub()->photoState().streamInterval;
+    return state().streamInterval;
 }
 
 int PhotoStateAdaptor::StreamPhotos() const
 {
-    return hub()->photoState().streamPhotos;
+    return state().streamPhotos;
 }
 
 QString PhotoStateAdaptor::LastPhoto() const
 {
-    return hub()->photoState().lastPhoto;
+    return state().lastPhoto;
 }

@@ -2,15 +2,15 @@
 
 #include "PhotoStateIntrospection.h"
 #include "common/BusNames.h"
+#include "dbus/DBusInterface.h"
 
 #include <QDBusAbstractAdaptor>
 #include <QString>
 
-class DBusInterface;
-
 // Exports the photo state interface on the hub's object beside the photo
 // interface: read-only properties served from the state the hub holds, so
-// Get and GetAll never call a sibling. The hub sends their PropertiesChanged.
+// Get and GetAll never call a sibling and answer after every change they
+// show has been sent. The hub sends their PropertiesChanged.
 // The introspection text is the interface file itself, comments included.
 class PhotoStateAdaptor : public QDBusAbstractAdaptor {
     Q_OBJECT
@@ -35,5 +35,6 @@ public:
     QString LastPhoto() const;
 
 private:
-    DBusInterface* hub() const;
+    // The hub's state, once the changes it holds back have been sent.
+    const DBusInterface::PhotoState& state() const;
 };
