@@ -4,6 +4,7 @@
 
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -85,20 +86,26 @@ char* escapeInto(const char* text, std::size_t length, char* out)
 
 // Writes a whole line to standard error only when that cannot block: a
 // stalled reader (a busy journal, a stuck pager) must never hold the daemon.
-// A socket takes MSG_DONTWAIT; anything else is written once poll says that
-// it has room, which for a pipe means room for a line of up to PIPE_BUF
-// bytes. False when the line was not written, or not whole.
+// A socket takes MSG_DONTWAIT, a regular file never blocks, and anything
+// else (a pipe, a terminal) is written once poll says that it has room,
+// which for a pipe means room for a line of up to PIPE_BUF bytes. False when
+// the line was not written, or not whole.
 bool writeWithoutBlocking(const char* data, std::size_t length)
 {
-    static bool notASocket = false;
-    if (!notASocket) {
-        const ssize_t sent = ::send(STDERR_FILENO, data, length, MSG_DONTWAIT | MSG_NOSIGNAL);
-        if (sent >= 0 || errno != ENOTSOCK)
-            return sent == static_cast<ssize_t>(length);
-        notASocket = true;
+    enum Kind { Unknown, Socket, File, Other };
+    static Kind kind = Unknown;
+    if (kind == Unknown) {
+        struct stat st;
+        kind = ::fstat(STDERR_FILENO, &st) != 0 ? Other
+            : S_ISSOCK(st.st_mode)              ? Socket
+            : S_ISREG(st.st_mode)               ? File
+                                                : Other;
     }
+    if (kind == Socket)
+        return ::send(STDERR_FILENO, data, length, MSG_DONTWAIT | MSG_NOSIGNAL)
+            == static_cast<ssize_t>(length);
     struct pollfd ready = {STDERR_FILENO, POLLOUT, 0};
-    if (::poll(&ready, 1, 0) != 1 || !(ready.revents & POLLOUT))
+    if (kind == Other && (::poll(&ready, 1, 0) != 1 || !(ready.revents & POLLOUT)))
         return false;
     ssize_t written;
     do
