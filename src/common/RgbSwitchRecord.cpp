@@ -11,10 +11,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
-const char kRecord[] = "The RGB feature was switched off for a capture.\n";
-}
-
 RgbSwitchRecord::RgbSwitchRecord()
 {
     const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
@@ -39,20 +35,17 @@ bool RgbSwitchRecord::write()
     if (!enabled())
         return false;
     // The service manager makes the folder; a daemon started by hand makes it itself.
-    if (::mkdir(m_folder.constData(), 0700) != 0 && errno != EEXIST)
+    m_folderMade = m_folderMade || ::mkdir(m_folder.constData(), 0700) == 0 || errno == EEXIST;
+    // Its existence is the record: made in one step, it is there or not.
+    const int fd
+        = m_folderMade ? ::open(m_path.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600) : -1;
+    if (fd < 0) {
+        PM_LOG(2, "[%s:%d] %s: Cannot record the RGB switch in %s: %s", m_path.constData(),
+            std::strerror(errno));
         return false;
-    const QByteArray temporary = m_path + ".new";
-    const int fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    const auto length = static_cast<ssize_t>(sizeof kRecord - 1);
-    const bool written = fd >= 0 && ::write(fd, kRecord, sizeof kRecord - 1) == length;
-    if (fd >= 0)
-        ::close(fd);
-    if (written && ::rename(temporary.constData(), m_path.constData()) == 0)
-        return true;
-    PM_LOG(2, "[%s:%d] %s: Cannot record the RGB switch in %s: %s", m_path.constData(),
-        std::strerror(errno));
-    ::unlink(temporary.constData());
-    return false;
+    }
+    ::close(fd);
+    return true;
 }
 
 void RgbSwitchRecord::remove()

@@ -14,11 +14,12 @@ public:
 
     bool enabled() const;
     bool present() const;
-    // Written to a temporary name and renamed, so the record is whole or absent.
+    // An empty file, made in one step: the record is there or not.
     bool write();
     void remove();
 
 private:
     QByteArray m_folder;
     QByteArray m_path;
+    bool m_folderMade = false;
 };
