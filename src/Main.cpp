@@ -39,10 +39,6 @@ int main(int argc, char** argv)
             // Ends the loop when the bus goes away (a supervisor restarts us).
             BusWatcher busWatcher;
             ServiceWatchdog watchdog;
-            // A changed log_level takes effect from the next request on,
-            // as the photo folder's limits do.
-            QObject::connect(controller.dbusInterface(), &DBusInterface::CommandReceived,
-                &logControl, &LogControl::RefreshSettings);
             const int siblingTimeoutMs
                 = timeoutFromEnvironment("PHOTOMANAGER_SIBLING_TIMEOUT_MS", 5000);
             // The capture guard's own length (two minutes) unless a test shortens it.

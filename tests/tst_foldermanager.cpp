@@ -201,7 +201,6 @@ private slots:
             LogControl control;
             PM_LOG(9, "[%s:%d] %s: debug %d", ++evaluated);
             PM_LOG(4, "[%s:%d] %s: notice %d", ++evaluated);
-            control.RefreshSettings(); // the file unchanged: nothing said again
         }
         photomanagerLogThreshold = 7;
         const QStringList logged = m_log->messages();

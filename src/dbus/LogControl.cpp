@@ -11,8 +11,6 @@
 #include <QDBusVariant>
 #include <QFile>
 
-#include <sys/stat.h>
-
 namespace {
 const char kPath[] = "/org/freedesktop/LogControl1";
 const char kInterface[] = "org.freedesktop.LogControl1";
@@ -20,21 +18,13 @@ const char kGroup[] = "PHOTOMANAGER";
 const char kKey[] = "log_level";
 const char* const kTargetNames[] = {"auto", "console", "journal"};
 
-std::array<qint64, 3> stampOf(const QString& path)
-{
-    struct stat st;
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return {};
-    return {st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
-}
 } // namespace
 
 LogControl::LogControl(QObject* parent)
     : QDBusVirtualObject(parent)
-    , m_fileStamp{-1, -1, -1}
 {
     JournalSink::setTarget(JournalSink::Target_Auto);
-    RefreshSettings();
+    readSettings();
 }
 
 LogControl::~LogControl() = default;
@@ -49,13 +39,9 @@ QString LogControl::introspect(const QString& /*path*/) const
     return QStringLiteral(LOG_CONTROL_INTROSPECTION);
 }
 
-void LogControl::RefreshSettings()
+void LogControl::readSettings()
 {
     const Configuration configuration(BusNames::kPhotoPath);
-    const std::array<qint64, 3> stamp = stampOf(configuration.filePath());
-    if (stamp == m_fileStamp)
-        return;
-    m_fileStamp = stamp;
     bool present = false;
     const QString level = configuration.IsAvailable() ? configuration.ReadConfigString(
                               QLatin1String(kGroup), QLatin1String(kKey), QString(), &present)

@@ -2,8 +2,6 @@
 
 #include <QDBusVirtualObject>
 
-#include <array>
-
 class QDBusConnection;
 
 // org.freedesktop.LogControl1 at /org/freedesktop/LogControl1: the log level
@@ -15,8 +13,7 @@ class QDBusConnection;
 // introspection is the interface file's own text, comments included.
 //
 // The level at start comes from [PHOTOMANAGER] log_level of the settings
-// file, read again (one stat when unchanged) by RefreshSettings; a change of
-// the file sets it anew, over what the bus set.
+// file; from then on the bus sets it.
 class LogControl : public QDBusVirtualObject {
     Q_OBJECT
 
@@ -29,14 +26,10 @@ public:
     QString introspect(const QString& path) const override;
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override;
 
-public slots:
-    void RefreshSettings();
-
 private:
+    void readSettings();
     QVariantMap properties() const;
     // Sets LogLevel or LogTarget; the error to answer with, or an empty
     // string once it is done.
     QString write(const QString& property, const QVariant& value);
-
-    std::array<qint64, 3> m_fileStamp; // as RetentionSettings keeps it
 };
