@@ -2,6 +2,7 @@
 
 #include "common/Log.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -84,32 +85,47 @@ char* escapeInto(const char* text, std::size_t length, char* out)
     return out;
 }
 
+// Standard error as this process writes to it without ever blocking: a
+// socket takes MSG_DONTWAIT and a regular file never blocks, so both are
+// written as they are; anything else (a pipe, a terminal, /dev/null) is
+// opened anew with O_NONBLOCK, a file description of its own, so that the
+// flag does not reach the other processes that share standard error.
+struct ErrorOutput {
+    int fd = STDERR_FILENO;
+    bool socket = false;
+    bool poll = false; // no descriptor of its own: ask poll first
+
+    ErrorOutput()
+    {
+        struct stat st;
+        if (::fstat(STDERR_FILENO, &st) != 0 || S_ISREG(st.st_mode))
+            return;
+        socket = S_ISSOCK(st.st_mode);
+        if (socket)
+            return;
+        fd = ::open("/proc/self/fd/2", O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        poll = fd < 0;
+        if (poll)
+            fd = STDERR_FILENO;
+    }
+};
+
 // Writes a whole line to standard error only when that cannot block: a
 // stalled reader (a busy journal, a stuck pager) must never hold the daemon.
-// A socket takes MSG_DONTWAIT, a regular file never blocks, and anything
-// else (a pipe, a terminal) is written once poll says that it has room,
-// which for a pipe means room for a line of up to PIPE_BUF bytes. False when
-// the line was not written, or not whole.
+// A non-blocking pipe takes a line of up to PIPE_BUF bytes whole or not at
+// all. False when the line was not written, or not whole.
 bool writeWithoutBlocking(const char* data, std::size_t length)
 {
-    enum Kind { Unknown, Socket, File, Other };
-    static Kind kind = Unknown;
-    if (kind == Unknown) {
-        struct stat st;
-        kind = ::fstat(STDERR_FILENO, &st) != 0 ? Other
-            : S_ISSOCK(st.st_mode)              ? Socket
-            : S_ISREG(st.st_mode)               ? File
-                                                : Other;
-    }
-    if (kind == Socket)
-        return ::send(STDERR_FILENO, data, length, MSG_DONTWAIT | MSG_NOSIGNAL)
+    static const ErrorOutput out;
+    if (out.socket)
+        return ::send(out.fd, data, length, MSG_DONTWAIT | MSG_NOSIGNAL)
             == static_cast<ssize_t>(length);
-    struct pollfd ready = {STDERR_FILENO, POLLOUT, 0};
-    if (kind == Other && (::poll(&ready, 1, 0) != 1 || !(ready.revents & POLLOUT)))
+    struct pollfd ready = {out.fd, POLLOUT, 0};
+    if (out.poll && (::poll(&ready, 1, 0) != 1 || !(ready.revents & POLLOUT)))
         return false;
     ssize_t written;
     do
-        written = ::write(STDERR_FILENO, data, length);
+        written = ::write(out.fd, data, length);
     while (written < 0 && errno == EINTR);
     return written == static_cast<ssize_t>(length);
 }
