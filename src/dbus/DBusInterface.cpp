@@ -265,9 +265,7 @@ bool DBusInterface::InitCameraProxy(const char* service, const char* path, int t
     const QDBusConnection bus = QDBusConnection::sessionBus();
     m_cameraProxy = new CameraProxy(serviceName, QString::fromLatin1(path), bus, this);
     m_cameraProxy->setTimeout(timeout);
-    m_cameraHealth = new SiblingHealth(serviceName, this);
     connect(m_cameraProxy, &CameraProxy::CaptureDone, this, &DBusInterface::CaptureDone);
-    connect(m_cameraProxy, &CameraProxy::CaptureDone, m_cameraHealth, &SiblingHealth::noteLife);
 
     m_cameraServiceWatcher
         = new QDBusServiceWatcher(serviceName, bus, QDBusServiceWatcher::WatchForOwnerChange, this);
@@ -275,6 +273,8 @@ bool DBusInterface::InitCameraProxy(const char* service, const char* path, int t
         &DBusInterface::CameraDBusServiceRegistered);
     connect(m_cameraServiceWatcher, &QDBusServiceWatcher::serviceUnregistered, this,
         &DBusInterface::CameraDBusServiceUnregistered);
+    m_cameraHealth = new SiblingHealth(serviceName, this, m_cameraServiceWatcher);
+    connect(m_cameraProxy, &CameraProxy::CaptureDone, m_cameraHealth, &SiblingHealth::noteLife);
 
     m_cameraObjectPath = QString::fromLatin1(path);
     m_cameraServiceName = serviceName;

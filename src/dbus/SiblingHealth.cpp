@@ -8,12 +8,13 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusServiceWatcher>
 
-SiblingHealth::SiblingHealth(const QString& service, QObject* parent)
+SiblingHealth::SiblingHealth(const QString& service, QObject* parent, QDBusServiceWatcher* watcher)
     : QObject(parent)
     , m_service(service)
     , m_logName(service.toLocal8Bit())
-    , m_watcher(new QDBusServiceWatcher(
-          service, QDBusConnection::sessionBus(), QDBusServiceWatcher::WatchForOwnerChange, this))
+    , m_watcher(watcher ? watcher
+                        : new QDBusServiceWatcher(service, QDBusConnection::sessionBus(),
+                            QDBusServiceWatcher::WatchForOwnerChange, this))
 {
     connect(
         m_watcher, &QDBusServiceWatcher::serviceOwnerChanged, this, &SiblingHealth::onOwnerChanged);

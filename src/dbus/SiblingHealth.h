@@ -19,7 +19,8 @@ class SiblingHealth : public QObject {
     Q_OBJECT
 
 public:
-    SiblingHealth(const QString& service, QObject* parent);
+    // Watches the service's owner itself unless it is given a watcher of it.
+    SiblingHealth(const QString& service, QObject* parent, QDBusServiceWatcher* watcher = nullptr);
 
     // False while the sibling is silent and the back-off has not passed.
     bool callable() const;
