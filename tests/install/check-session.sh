@@ -99,10 +99,11 @@ sc daemon-reload && sc reset-failed photomanager.service && sc restart photomana
 pid="$(show MainPID)" since="$(show ExecMainStartTimestampMonotonic)"
 wait_for "pings 6 s after the start" 30 pinged_after $((since + 6000000))
 [ "$(show MainPID)" = "$pid" ] && [ "$(show NRestarts)" = 0 ] || fail "healthy daemon restarted"
+[ "$pid" -gt 0 ] || fail "no main pid" # kill 0 would end the whole namespace
 kill -STOP "$pid"
 wait_for "restart after SIGSTOP" 60 pid_changed "$pid"
 [ "$(show NRestarts)" = 1 ] || fail "restarts: $(show NRestarts)"
-pid="$(show MainPID)" && kill -KILL "$pid"
+pid="$(show MainPID)" && [ "$pid" -gt 0 ] && kill -KILL "$pid" || fail "no main pid to kill"
 wait_for "restart after SIGKILL" 60 pid_changed "$pid"
 sc stop photomanager.service
 [ "$(show Result) $(show ExecMainStatus)" = "success 0" ] || fail "stop: $(show Result) $(show ExecMainStatus)"
