@@ -29,6 +29,14 @@ int main(int argc, char** argv)
     if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
         qputenv("QT_NO_GLIB", "1");
     QCoreApplication application(argc, argv);
+    // The session bus connection holds back what it receives until the event
+    // loop first runs, then hands it over from QtDBus's own thread while the
+    // loop already makes its first calls to siblings; among what it hands
+    // over is the bus's NameAcquired, on which QtDBus changes its list of this
+    // connection's names without keeping out those calls. Letting it deliver
+    // from now on, before any name is owned, keeps the two apart.
+    QDBusConnection::sessionBus();
+    QCoreApplication::sendPostedEvents();
     {
         ApplicationDaemon signalBridge;
         _logInterface = new LogInterface(QString::fromLatin1(BusNames::kLogPath));

@@ -76,6 +76,7 @@ PhotoManagerCtrl::~PhotoManagerCtrl()
     if (m_stateMachine.isRunning())
         m_stateMachine.stop();
     delete m_statusManagerProxy;
+    dropStartQueue();
 }
 
 bool PhotoManagerCtrl::Initialize(const char* serviceName, const char* objectPath,
@@ -196,13 +197,32 @@ void PhotoManagerCtrl::BuildStateMachine()
 }
 
 // The machine takes ownership of posted events, but drops (and leaks) those
-// posted while it does not run; those are deleted here instead.
+// posted while it does not run; those are deleted here instead. Its start
+// takes effect from the event loop and discards what was posted before:
+// requests accepted meanwhile wait here until it has started.
 void PhotoManagerCtrl::postToStateMachine(QEvent* event, QStateMachine::EventPriority priority)
 {
-    if (machineAccepting())
-        m_stateMachine.postEvent(event, priority);
-    else
+    if (!machineAccepting())
         delete event;
+    else if (!m_stateMachine.isRunning())
+        m_startQueue.push_back({event, priority});
+    else
+        m_stateMachine.postEvent(event, priority);
+}
+
+void PhotoManagerCtrl::postStartQueue()
+{
+    std::vector<std::pair<QEvent*, QStateMachine::EventPriority>> queue;
+    queue.swap(m_startQueue);
+    for (const auto& held : queue)
+        postToStateMachine(held.first, held.second);
+}
+
+void PhotoManagerCtrl::dropStartQueue()
+{
+    for (const auto& held : m_startQueue)
+        delete held.first;
+    m_startQueue.clear();
 }
 
 bool PhotoManagerCtrl::machineAccepting() const
@@ -387,6 +407,7 @@ void PhotoManagerCtrl::StateMachineStopped()
 {
     m_stateMachineStopping = false;
     m_stateMachineStarting = false;
+    dropStartQueue();
     if (m_cameraAvailable)
         startStateMachine();
     publishState();
@@ -595,6 +616,7 @@ void PhotoManagerCtrl::StateMachineReady()
 {
     m_stateMachineStarting = false;
     PM_LOG(9, "[%s:%d] %s: statemachine available");
+    postStartQueue();
     if (!isCameraEnabledByUser())
         return;
     if (!isQuorPowerSupplied())

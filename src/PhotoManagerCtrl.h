@@ -9,6 +9,9 @@
 #include <QTimer>
 #include <QVariantList>
 
+#include <utility>
+#include <vector>
+
 class SiblingHealth;
 class StatusManagerProxy;
 
@@ -61,6 +64,8 @@ private:
     void postToStateMachine(
         QEvent* event, QStateMachine::EventPriority priority = QStateMachine::NormalPriority);
     bool machineAccepting() const;
+    void postStartQueue();
+    void dropStartQueue();
     void startStateMachine();
     void startServing();
     void publishState();
@@ -82,8 +87,9 @@ private:
     StatusManagerProxy* m_statusManagerProxy;
     SiblingHealth* m_statusHealth;
     int m_captureTimeoutMs;
-    // Qt accepts events from start() on, before isRunning() turns true, and
-    // stops only from the event loop, after stop() has returned.
+    // Qt starts and stops only from the event loop, after start() or stop()
+    // has returned; events accepted before the start took effect wait in
+    // m_startQueue.
     bool m_stateMachineStarting;
     bool m_stateMachineStopping;
     bool m_cameraAvailable; // as the last availability report said
@@ -98,4 +104,5 @@ private:
     bool m_cameraActive;
     QString m_lastPhoto; // of the last capture that succeeded
     RgbSwitchRecord m_rgbRecord;
+    std::vector<std::pair<QEvent*, QStateMachine::EventPriority>> m_startQueue;
 };

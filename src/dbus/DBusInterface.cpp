@@ -15,6 +15,8 @@
 #include <QDBusPendingReply>
 #include <QDBusReply>
 #include <QDBusServiceWatcher>
+#include <QDeadlineTimer>
+#include <QThread>
 #include <QTimer>
 
 namespace {
@@ -103,7 +105,29 @@ bool DBusInterface::RegisterDBusService(const char* serviceName, const char* obj
     if (!bus.registerObject(QString::fromLatin1(objectPath), this, QDBusConnection::ExportAdaptors))
         return false;
     m_objectPath = QString::fromLatin1(objectPath);
-    return bus.registerService(QString::fromLatin1(serviceName));
+    const QString name = QString::fromLatin1(serviceName);
+    return bus.registerService(name) && waitForNameAcquired(bus, name);
+}
+
+// QtDBus's own thread adds the name to its list of this connection's names
+// once more when the bus's NameAcquired reaches it, without keeping out the
+// calls that read that list: every call to a sibling does, and one made
+// meanwhile can crash. The answer to a call made to the bus after the name
+// was granted is handled after that signal, in order, by the same thread
+// (a blocking call would take its answer out of turn), once the connection
+// delivers at all (see main): once it is there, the list is settled. A call
+// to the bus itself reads no list.
+bool DBusInterface::waitForNameAcquired(const QDBusConnection& bus, const QString& name)
+{
+    QDBusMessage getOwner = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.DBus"),
+        QStringLiteral("/org/freedesktop/DBus"), QStringLiteral("org.freedesktop.DBus"),
+        QStringLiteral("GetNameOwner"));
+    getOwner << name;
+    const QDBusPendingCall owner = bus.asyncCall(getOwner);
+    const QDeadlineTimer deadline(kNameAcquiredTimeoutMs);
+    while (!owner.isFinished() && !deadline.hasExpired())
+        QThread::usleep(100);
+    return owner.isFinished() && !owner.isError();
 }
 
 void DBusInterface::SetPhotoFolder(const char* path, int maxFiles)

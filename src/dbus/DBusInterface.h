@@ -5,6 +5,7 @@
 #include <QVariantList>
 
 class CameraProxy;
+class QDBusConnection;
 class FolderManager;
 class PhotoManagerAdaptor;
 class PhotoStateAdaptor;
@@ -139,6 +140,8 @@ protected:
     void customEvent(QEvent* event) override;
 
 private:
+    static bool waitForNameAcquired(const QDBusConnection& bus, const QString& name);
+    static const int kNameAcquiredTimeoutMs = 5000;
     QVariantList callCaptureMethod(bool single, const QVariantList& args);
     int refusal(const char* method);
 

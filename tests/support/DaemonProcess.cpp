@@ -88,4 +88,7 @@ void DaemonProcess::dumpLog()
 {
     for (const QString& line : logLines())
         fprintf(stderr, "  daemon: %s\n", qPrintable(line));
+    if (!isRunning())
+        fprintf(stderr, "  daemon: ended, %s %d\n",
+            process.exitStatus() == QProcess::CrashExit ? "signal" : "status", process.exitCode());
 }
