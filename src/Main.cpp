@@ -58,12 +58,13 @@ int main(int argc, char** argv)
                 timeoutFromEnvironment("PHOTOMANAGER_CAMERA_CHECK_MS", 1000));
             PM_LOG(4, "[%s:%d] %s: Starting Photo Manager X...");
             QDBusConnection bus = QDBusConnection::sessionBus();
-            if (logControl.Register(bus)
+            // Watched first: set-up already calls siblings, and a bus lost
+            // from then on is reported as such, not as a failed start.
+            if (busWatcher.Watch() && logControl.Register(bus)
                 && controller.Initialize(BusNames::kPhotoService, BusNames::kPhotoPath,
                     BusNames::kCameraService, BusNames::kCameraPath, siblingTimeoutMs,
                     BusNames::kRgbService, BusNames::kRgbPath, siblingTimeoutMs,
-                    "/opt/quor/data/photo")
-                && busWatcher.Watch()) {
+                    "/opt/quor/data/photo")) {
                 if (const int pingMs = watchdog.Start())
                     PM_LOG(9, "[%s:%d] %s: Watchdog ping every %d ms", pingMs);
                 exitStatus = QCoreApplication::exec();

@@ -559,7 +559,7 @@ private slots:
         bus.start("dbus-daemon", {"--session", "--nofork", "--print-address=1"});
         QVERIFY(bus.waitForReadyRead(10000));
         QVERIFY(m_daemon->start({"DBUS_SESSION_BUS_ADDRESS=" + bus.readLine().trimmed()}));
-        QVERIFY(m_daemon->waitForLine("Check for Service")); // in its loop, on that bus
+        QVERIFY(m_daemon->waitForLine("Check for Service")); // set up, on that bus
         bus.kill();
         QVERIFY(bus.waitForFinished() && m_daemon->waitForExit());
         QCOMPARE(m_daemon->process.exitCode(), 2);
