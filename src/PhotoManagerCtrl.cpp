@@ -128,24 +128,44 @@ void PhotoManagerCtrl::startServing()
             "recorded");
     connect(m_dbusInterface->rgbManagerHealth(), &SiblingHealth::available, this,
         &PhotoManagerCtrl::RestoreRgbFeature);
+    connect(m_dbusInterface->cameraManagerHealth(), &SiblingHealth::available, this,
+        &PhotoManagerCtrl::MakeOwedCameraSwitch);
     RestoreRgbFeature();
     m_dbusInterface->CheckForCameraServiceAvailable();
 }
 
-// A record left behind means that an earlier run ended while a capture had
-// the RGB feature off: switch it on again once the RGB manager answers.
+// A capture of this run that could not switch the RGB feature on again, or a
+// record left behind by an earlier run that ended while a capture had it off:
+// switch it on once the RGB manager answers, unless a capture is under way
+// (it switches the feature on itself).
 void PhotoManagerCtrl::RestoreRgbFeature()
 {
-    if (!m_rgbRecord.present() || !m_capturePath.isEmpty())
+    if ((!m_rgbOwed && !m_rgbRecord.present()) || !m_capturePath.isEmpty())
         return;
     const QVariantList reply = m_dbusInterface->RGBManagerCallSynch(
         DBusInterface::RGBManagerCommand_Disable, QVariantList{false});
     if (reply.isEmpty() || reply.at(0).toInt() != 0)
         return;
     m_rgbRecord.remove();
-    PM_LOG(4,
-        "[%s:%d] %s: RGB feature switched on again: a capture had it off when the daemon "
-        "last ended");
+    if (m_rgbOwed)
+        PM_LOG(4, "[%s:%d] %s: Owed switch made: RGB feature on again after a capture");
+    else
+        PM_LOG(4,
+            "[%s:%d] %s: RGB feature switched on again: a capture had it off when the daemon "
+            "last ended");
+    m_rgbOwed = false;
+}
+
+// The camera manager answers again: the switch it could not be asked for is
+// made now, unless a capture is under way (its end switches the camera as the
+// machine's state wants it).
+void PhotoManagerCtrl::MakeOwedCameraSwitch()
+{
+    if (m_owedCameraSwitch == OwedSwitch::None || !machineAccepting() || !m_capturePath.isEmpty())
+        return;
+    const bool active = m_owedCameraSwitch == OwedSwitch::On;
+    PM_LOG(4, "[%s:%d] %s: Owed switch made: VideoSetActive(%s)", active ? "true" : "false");
+    SetCameraActive(active);
 }
 
 // A status manager that comes after the camera manager may never signal a
@@ -234,6 +254,7 @@ bool PhotoManagerCtrl::machineAccepting() const
 void PhotoManagerCtrl::startStateMachine()
 {
     m_cameraKnown = false;
+    m_owedCameraSwitch = OwedSwitch::None;
     m_stateMachineStarting = true;
     m_stateMachine.start();
 }
@@ -389,8 +410,9 @@ void PhotoManagerCtrl::serviceAvailable(const QVariantList& args)
             m_stateMachine.stop();
         }
         // The stop runs no exit action: the capture ends here, and the next
-        // start asks the camera manager anew.
+        // start asks the camera manager anew and switches the camera off.
         m_cameraKnown = false;
+        m_owedCameraSwitch = OwedSwitch::None;
         if (!m_capturePath.isEmpty()) {
             PM_LOG(2, "[%s:%d] %s: Capture of %s ended: camera manager left the bus",
                 m_capturePath.toLocal8Bit().constData());
@@ -451,6 +473,8 @@ void PhotoManagerCtrl::StopCapturePhotoTimer()
 
 void PhotoManagerCtrl::SetCameraActive(bool active)
 {
+    // The latest decision: one still owed from before is moot.
+    m_owedCameraSwitch = OwedSwitch::None;
     // Already so as the camera manager last said: no switch, no signal.
     if (m_cameraKnown && m_cameraActive == active)
         return;
@@ -470,6 +494,13 @@ void PhotoManagerCtrl::SetCameraActive(bool active)
     else
         PM_LOG(2, "[%s:%d] %s: VideoSetActive(%s) failed: no answer from the camera manager",
             active ? "true" : "false");
+    // Not asked because it is silent: the machine keeps the state it
+    // decided, and the switch is made once the camera manager answers again.
+    const SiblingHealth* camera = m_dbusInterface->cameraManagerHealth();
+    if (camera && !camera->callable()) {
+        m_owedCameraSwitch = active ? OwedSwitch::On : OwedSwitch::Off;
+        return;
+    }
     // Refused or failed: the camera stays as it was. The machine, which has
     // moved on, is taken back ahead of any other request, without a call, so
     // that the next request does switch the camera. A capture, which
@@ -508,7 +539,7 @@ void PhotoManagerCtrl::CapturePhoto()
             DBusInterface::RGBManagerCommand_Disable, QVariantList{true});
         if (reply.isEmpty() || reply.at(0).toInt() != 0)
             PM_LOG(1, "[%s:%d] %s: Cannot disable RGB");
-    } else if (m_rgbRecord.present()) {
+    } else if (m_rgbOwed || m_rgbRecord.present()) {
         // Off since an earlier capture of ours could not switch it on again.
         leaveRgbAlone = false;
     }
@@ -527,7 +558,8 @@ void PhotoManagerCtrl::CapturePhoto()
     if (!leaveRgbAlone) {
         const QVariantList reply = m_dbusInterface->RGBManagerCallSynch(
             DBusInterface::RGBManagerCommand_Disable, QVariantList{false});
-        if (reply.isEmpty() || reply.at(0).toInt() != 0)
+        m_rgbOwed = reply.isEmpty() || reply.at(0).toInt() != 0;
+        if (m_rgbOwed)
             PM_LOG(1, "[%s:%d] %s: Cannot enable RGB");
         else
             m_rgbRecord.remove();

@@ -54,6 +54,7 @@ private slots:
     void StateMachineStopped();
     void StatusManagerOwnerChanged(bool owned);
     void RestoreRgbFeature();
+    void MakeOwedCameraSwitch();
 
 private:
     void BuildStateMachine();
@@ -102,6 +103,11 @@ private:
     // until its first answer after each start of the machine.
     bool m_cameraKnown;
     bool m_cameraActive;
+    // A switch of the camera decided while the camera manager was silent,
+    // made once it answers again unless a later decision has taken its place.
+    enum class OwedSwitch { None, Off, On } m_owedCameraSwitch = OwedSwitch::None;
+    // A capture of this run could not switch the RGB feature on again.
+    bool m_rgbOwed = false;
     QString m_lastPhoto; // of the last capture that succeeded
     RgbSwitchRecord m_rgbRecord;
     std::vector<std::pair<QEvent*, QStateMachine::EventPriority>> m_startQueue;

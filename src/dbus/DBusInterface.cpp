@@ -387,6 +387,11 @@ QVariantList DBusInterface::callCaptureMethod(bool single, const QVariantList& a
         m_cameraHealth);
 }
 
+SiblingHealth* DBusInterface::cameraManagerHealth() const
+{
+    return m_cameraHealth;
+}
+
 SiblingHealth* DBusInterface::rgbManagerHealth() const
 {
     return m_rgbHealth;

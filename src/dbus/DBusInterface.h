@@ -102,6 +102,8 @@ public:
     void SendHeldPhotoState();
 
     bool InitCameraProxy(const char* service, const char* path, int timeout);
+    // Whether the camera manager answers; null before InitCameraProxy.
+    SiblingHealth* cameraManagerHealth() const;
     // How often the camera manager is looked for until it is found (1000 ms
     // unless a test shortens it); takes effect at InitCameraProxy.
     void SetCameraCheckInterval(int milliseconds);
