@@ -10,8 +10,6 @@
 
 #include <algorithm>
 #include <csignal>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 const QString kCrash = "import os; os._exit(1)";
@@ -521,35 +519,6 @@ private slots:
         QVERIFY(m_daemon->waitForLine("RGB feature switched on again"));
         QCOMPARE(m_mocks.rgb.callLog("Disable"), QStringList{"Disable(false,false)"});
         QVERIFY(!QFile::exists(record));
-    }
-
-    // Standard error a pipe that nobody reads: every call is answered all the
-    // same, and once the pipe is read again a line tells how many were lost.
-    void stalledLogReader()
-    {
-        int fds[2];
-        QVERIFY(::pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0);
-        m_daemon->stderrFile = QString("/proc/self/fd/%1").arg(fds[1]);
-        startDaemon(false);
-        QList<QDBusPendingCall> pending;
-        QDBusConnection bus = QDBusConnection::sessionBus();
-        for (int i = 0; i < 1000; ++i)
-            pending << bus.asyncCall(QDBusMessage::createMethodCall(BusNames::kPhotoService,
-                BusNames::kPhotoPath, BusNames::kPhotoInterface, "StopPhotoStream"));
-        for (QDBusPendingCall& call : pending) {
-            call.waitForFinished();
-            QVERIFY2(!call.isError(), qPrintable(call.error().message()));
-        }
-        QByteArray log(1 << 20, 0);
-        QVERIFY(::read(fds[0], log.data(), log.size()) > 0); // the pipe can take lines again
-        PhotoClient().callStatus("StopPhotoStream");
-        const auto lost = [&] {
-            const ssize_t n = ::read(fds[0], log.data(), log.size());
-            return n > 0 && QByteArray(log.constData(), int(n)).contains(" log lines lost: ");
-        };
-        QVERIFY(QTest::qWaitFor(lost));
-        ::close(fds[0]);
-        ::close(fds[1]);
     }
 
     // The daemon's own bus killed under it: a level-1 line naming the bus and

@@ -1,7 +1,6 @@
 #include "RecordingLog.h"
 #include "common/FolderManager.h"
 #include "common/Log.h"
-#include "dbus/LogControl.h"
 #include "platform/Configuration.h"
 
 #include <QtTest>
@@ -177,34 +176,6 @@ private slots:
         QCOMPARE(m_log->messages(),
             (QStringList{kRemoved + "f1", kRemoved + "f2",
                 "photo folder over max_megabytes: 1572864 bytes in its files"}));
-    }
-
-    // log_level sets the threshold at start: a record above it is dropped
-    // before its arguments are evaluated; a bad value means debug, said once.
-    void logLevel_data()
-    {
-        QTest::addColumn<QByteArray>("setting");
-        QTest::addColumn<QString>("logged");
-        // clang-format off
-        QTest::newRow("notice") << QByteArray("log_level=notice") << "notice 1";
-        QTest::newRow("digit") << QByteArray("log_level=5") << "notice 1";
-        QTest::newRow("none") << QByteArray() << "debug 1|notice 2";
-        QTest::newRow("bad") << QByteArray("log_level=loud") << "PHOTOMANAGER/log_level is not a log level, using debug|debug 1|notice 2";
-        // clang-format on
-    }
-    void logLevel()
-    {
-        QFETCH(QByteArray, setting);
-        writeSettings(setting);
-        int evaluated = 0;
-        {
-            LogControl control;
-            PM_LOG(9, "[%s:%d] %s: debug %d", ++evaluated);
-            PM_LOG(4, "[%s:%d] %s: notice %d", ++evaluated);
-        }
-        photomanagerLogThreshold = 7;
-        const QStringList logged = m_log->messages();
-        QTEST(logged.join('|').replace(QRegularExpression(" in \\S*ini"), ""), "logged");
     }
 };
 

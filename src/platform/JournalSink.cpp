@@ -2,30 +2,106 @@
 
 #include "platform/LogInterface.h"
 
-#include <QByteArray>
-
+#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/uio.h>
-// The location fields are the record's own, not this call's.
-#define SD_JOURNAL_SUPPRESS_LOCATION
-#include <systemd/sd-journal.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 JournalSink::Target JournalSink::s_target = JournalSink::Target_Console;
 bool JournalSink::s_toJournal = false;
+int JournalSink::s_socket = -1;
+unsigned long JournalSink::s_dropped = 0;
 
 namespace {
 const char kJournalSocket[] = "/run/systemd/journal/socket";
+// A record goes out as one datagram of at most this size; a longer one is
+// cut, and says so, rather than passed in a memory file.
+const std::size_t kMaxRecord = 8192;
+const char kCutMark[] = "[...]";
 
-// "NAME=value" into buffer, cut to its size; the length written.
-std::size_t field(char* buffer, std::size_t size, const char* name, const char* value)
+// The socket records go to, as setTarget last found it.
+sockaddr_un& journalAddress()
 {
-    const int length = std::snprintf(buffer, size, "%s=%s", name, value);
-    return length < 0 ? 0 : std::min(static_cast<std::size_t>(length), size - 1);
+    static sockaddr_un address = {};
+    return address;
+}
+
+// A record in the journal's native protocol: "NAME=value\n" for each field,
+// or, for a value that holds a newline, the name and a newline, the value's
+// length as a 64-bit little-endian number, the value and a newline.
+class RecordWriter {
+public:
+    void add(const char* name, const char* value)
+    {
+        add(name, value, std::strlen(value));
+    }
+    void add(const char* name, long long value)
+    {
+        char digits[24];
+        add(name, digits,
+            static_cast<std::size_t>(std::snprintf(digits, sizeof digits, "%lld", value)));
+    }
+    void add(const char* name, const char* value, std::size_t length)
+    {
+        const std::size_t nameLength = std::strlen(name);
+        const bool binary = std::memchr(value, '\n', length) != nullptr;
+        const std::size_t framing = nameLength + (binary ? 1 + sizeof(std::uint64_t) : 1) + 1;
+        if (m_size + framing + sizeof kCutMark > kMaxRecord)
+            return;
+        const std::size_t room = kMaxRecord - m_size - framing;
+        const bool cut = length > room;
+        const std::size_t kept = cut ? room - (sizeof kCutMark - 1) : length;
+        const std::size_t total = kept + (cut ? sizeof kCutMark - 1 : 0);
+        put(name, nameLength);
+        if (binary) {
+            put("\n", 1);
+            for (unsigned byte = 0; byte < sizeof(std::uint64_t); ++byte)
+                m_data[m_size++]
+                    = static_cast<char>(static_cast<std::uint64_t>(total) >> (8 * byte));
+        } else {
+            put("=", 1);
+        }
+        put(value, kept);
+        if (cut)
+            put(kCutMark, sizeof kCutMark - 1);
+        put("\n", 1);
+    }
+    const char* data() const
+    {
+        return m_data;
+    }
+    std::size_t size() const
+    {
+        return m_size;
+    }
+
+private:
+    void put(const char* bytes, std::size_t length)
+    {
+        std::memcpy(m_data + m_size, bytes, length);
+        m_size += length;
+    }
+
+    char m_data[kMaxRecord];
+    std::size_t m_size = 0;
+};
+
+// The fields every record of the daemon has but its message, which comes
+// after them: a record that must be cut loses the end of its longest fields.
+void addSourceFields(
+    RecordWriter& record, int priority, const char* file, int line, const char* function)
+{
+    record.add("PRIORITY", priority);
+    record.add("SYSLOG_IDENTIFIER", "photomanager");
+    record.add("CODE_FILE", file);
+    record.add("CODE_LINE", line);
+    record.add("CODE_FUNC", function);
 }
 } // namespace
 
@@ -34,13 +110,25 @@ JournalSink::Target JournalSink::target()
     return s_target;
 }
 
+QByteArray JournalSink::socketPath()
+{
+    const QByteArray path = qgetenv("PHOTOMANAGER_JOURNAL_SOCKET");
+    return path.isEmpty() ? QByteArray(kJournalSocket) : path;
+}
+
 void JournalSink::setTarget(Target target)
 {
     s_target = target;
     struct stat st;
-    const bool reachable = ::stat(kJournalSocket, &st) == 0 && S_ISSOCK(st.st_mode);
+    const QByteArray path = socketPath();
+    sockaddr_un& address = journalAddress();
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.constData(), sizeof address.sun_path - 1);
+    const bool reachable = ::stat(path.constData(), &st) == 0 && S_ISSOCK(st.st_mode);
     s_toJournal
         = reachable && (target == Target_Journal || (target == Target_Auto && stderrIsJournal()));
+    if (s_toJournal && s_socket < 0)
+        s_socket = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
 }
 
 // systemd names the stream it connects to standard error as "device:inode".
@@ -53,10 +141,43 @@ bool JournalSink::stderrIsJournal()
         && ::fstat(STDERR_FILENO, &st) == 0 && st.st_dev == device && st.st_ino == inode;
 }
 
+// Sent to the socket's name each time, so that a journal started anew is
+// found again.
+JournalSink::Delivery JournalSink::deliver(const char* record, std::size_t length)
+{
+    const sockaddr_un& address = journalAddress();
+    ssize_t sent;
+    do
+        sent = ::sendto(s_socket, record, length, MSG_NOSIGNAL,
+            reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    while (sent < 0 && errno == EINTR);
+    if (sent >= 0)
+        return Delivery::Sent;
+    // Full (a journal that does not read) or too small a send buffer.
+    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == ENOBUFS || errno == EMSGSIZE)
+        return Delivery::Dropped;
+    return Delivery::Refused;
+}
+
+JournalSink::Delivery JournalSink::sendLostCount()
+{
+    char notice[128];
+    std::snprintf(notice, sizeof notice,
+        "%lu log lines lost: the journal was not ready to take them", s_dropped);
+    RecordWriter record;
+    addSourceFields(
+        record, 4, "platform/JournalSink", __LINE__, static_cast<const char*>(__PRETTY_FUNCTION__));
+    record.add("MESSAGE", notice);
+    const Delivery delivery = deliver(record.data(), record.size());
+    if (delivery == Delivery::Sent)
+        s_dropped = 0;
+    return delivery;
+}
+
 bool JournalSink::Send(int priority, const char* text, const char* file, int line,
     const char* function, const char* photoPath, int photoStatus)
 {
-    if (!s_toJournal)
+    if (!s_toJournal || s_socket < 0)
         return false;
     // The same text as on standard error: control characters escaped.
     QByteArray escaped;
@@ -67,27 +188,26 @@ bool JournalSink::Send(int priority, const char* text, const char* file, int lin
             break;
         }
     }
-    char message[8 + 4 * 512], code[4][256], photo[2][512];
-    char number[16];
-    iovec fields[9];
-    int n = 0;
-    const auto add = [&](char* buffer, std::size_t size, const char* name, const char* value) {
-        fields[n].iov_base = buffer;
-        fields[n++].iov_len = field(buffer, size, name, value);
-    };
-    add(message, sizeof message, "MESSAGE", text);
-    std::snprintf(number, sizeof number, "%d", priority);
-    add(code[0], sizeof code[0], "PRIORITY", number);
-    add(code[1], sizeof code[1], "CODE_FILE", file);
-    std::snprintf(number, sizeof number, "%d", line);
-    add(code[2], sizeof code[2], "CODE_LINE", number);
-    add(code[3], sizeof code[3], "CODE_FUNC", function);
-    fields[n].iov_base = const_cast<char*>("SYSLOG_IDENTIFIER=photomanager");
-    fields[n++].iov_len = std::strlen("SYSLOG_IDENTIFIER=photomanager");
-    if (photoPath) {
-        add(photo[0], sizeof photo[0], "PHOTO_PATH", photoPath);
-        std::snprintf(number, sizeof number, "%d", photoStatus);
-        add(photo[1], sizeof photo[1], "PHOTO_STATUS", number);
+    // The count of lost records goes first, so that it stands where they are
+    // missing; a journal gone meanwhile leaves it for when it is back.
+    const Delivery lost = s_dropped > 0 ? sendLostCount() : Delivery::Sent;
+    if (lost != Delivery::Sent)
+        return lost == Delivery::Dropped && ++s_dropped;
+    RecordWriter record;
+    addSourceFields(record, priority, file, line, function);
+    if (photoPath)
+        record.add("PHOTO_STATUS", photoStatus);
+    record.add("MESSAGE", text);
+    if (photoPath)
+        record.add("PHOTO_PATH", photoPath);
+    switch (deliver(record.data(), record.size())) {
+    case Delivery::Sent:
+        return true;
+    case Delivery::Dropped:
+        ++s_dropped;
+        return true;
+    case Delivery::Refused:
+        break;
     }
-    return sd_journal_sendv(fields, n) >= 0;
+    return false;
 }
