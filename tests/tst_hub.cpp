@@ -5,8 +5,11 @@
 #include "RecordingLog.h"
 #include "SiblingMocks.h"
 #include "common/BusNames.h"
+#include "common/Log.h"
+#include "dbus/LogControl.h"
 #include "dbus/PhotoStateAdaptor.h"
 #include "platform/Configuration.h"
+#include "platform/JournalSink.h"
 
 #include <QtTest>
 
@@ -47,7 +50,9 @@ private slots:
         QVERIFY(m_mocks.reset());
         m_dir = std::make_unique<QTemporaryDir>();
         Configuration::setFilePath(m_settings = m_dir->path() + "/settings.ini");
-        QVERIFY(QDir(m_dir->path()).mkdir("photo"));
+        // The runtime folder there already, as the service manager makes it.
+        QVERIFY(QDir(m_dir->path()).mkdir("photo") && QDir(m_dir->path()).mkdir("photomanager"));
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_dir->path()));
         m_log = new RecordingLog;
         m_ctrl = new PhotoManagerCtrl(BusNames::kPhotoPath);
         m_drain = new MachineDrain(m_ctrl->stateMachine());
@@ -82,7 +87,8 @@ private slots:
     }
 
     // The RGB feature is switched off around each capture and on again only
-    // when it was on; what cannot be done is logged. No photo is written over
+    // when it was on; what cannot be done is logged, and while it is off a
+    // record says so in the runtime folder. No photo is written over
     // another, and no name comes twice, also when its file is not there (the
     // mock writes none: a late camera, or trimming).
     void captureSequence_data()
@@ -133,25 +139,49 @@ private slots:
         QCOMPARE(QSet<QString>(captures.cbegin(), captures.cend()).size(), 2);
         for (const QString& capture : captures)
             QVERIFY2(!taken.contains(capture), qPrintable(capture));
+        QCOMPARE(QFile::exists(m_dir->path() + "/photomanager/rgb-disabled"), disable != 0);
     }
 
-    // Changes of one turn go out in one PropertiesChanged, but a Get answers
-    // only once the changes held so far have gone out.
+    // The RGB feature manager dies while a capture has the feature off: once
+    // a new one owns the name, the feature is switched on again.
+    void rgbFeatureOwed()
+    {
+        QVERIFY(m_mocks.captureWrites(m_dir->path()));
+        QVERIFY(m_mocks.rgb.addMethod(
+            "Disable", "bb", "i", "__import__('time').sleep(1); __import__('os')._exit(1)"));
+        startMachine();
+        m_ctrl->CapturePhoto();
+        MockPeer next(m_mocks.rgb.service, m_mocks.rgb.path, m_mocks.rgb.interface,
+            qEnvironmentVariable("PHOTOMANAGER_SOURCE_DIR") + "/sim/rgbfeaturemanager.py",
+            "{\"disabled\": true}");
+        QVERIFY(next.start() && m_log->waitFor("Owed switch made: RGB feature on"));
+        const QDBusMessage isDisabled = QDBusConnection::sessionBus().call(
+            QDBusMessage::createMethodCall(next.service, next.path, next.interface, "IsDisabled"));
+        QCOMPARE(isDisabled.arguments(), QVariantList{false});
+        QVERIFY(next.stop());
+    }
+
+    // Changes of one turn go out in one PropertiesChanged, each change of a
+    // property sent, and a Get answers only once the changes held so far
+    // have gone out.
     void heldStateChanges()
     {
         PhotoClient client;
         Hub::PhotoState state = m_hub->photoState();
         state.capturing = true;
         m_hub->SetPhotoState(state);
-        QCOMPARE(m_hub->findChild<PhotoStateAdaptor*>()->property("Capturing"), QVariant(true));
+        state.capturing = false; // and back within the turn
+        m_hub->SetPhotoState(state);
         state.streamInterval = 5;
         m_hub->SetPhotoState(state);
+        QCOMPARE(m_hub->findChild<PhotoStateAdaptor*>()->property("Capturing"), QVariant(false));
         state.streamPhotos = 2;
         m_hub->SetPhotoState(state);
-        QVERIFY(QTest::qWaitFor([&] { return client.received.size() >= 2; }));
+        QVERIFY(QTest::qWaitFor([&] { return client.received.size() >= 3; }));
         QCOMPARE(client.received,
             QStringList({"PropertiesChanged(Capturing=true)",
-                "PropertiesChanged(StreamInterval=5,StreamPhotos=2)"}));
+                "PropertiesChanged(Capturing=false,StreamInterval=5)",
+                "PropertiesChanged(StreamPhotos=2)"}));
     }
 
     // A stream counts the photos reported while it runs, whatever asked for
@@ -176,6 +206,70 @@ private slots:
         QVERIFY(m_drain->drain());
         QCOMPARE(m_log->levels(": max photos reached, no more photo please"), QList<uint>({2, 2}));
         QCOMPARE(m_mocks.camera.callLog("CaptureSingle").size(), 1);
+    }
+
+    // LogLevel and LogTarget over the bus, as systemctl sets them: a value is
+    // taken, a bad one refused (SyslogIdentifier is read-only) and nothing
+    // changed.
+    void logControl_data()
+    {
+        QTest::addColumn<QString>("property");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("error"); // empty: taken
+        QTest::addColumn<QString>("after"); // LogLevel and LogTarget
+        QTest::newRow("level") << "LogLevel"
+                               << "info"
+                               << ""
+                               << "info auto";
+        QTest::newRow("level digit") << "LogLevel"
+                                     << "3"
+                                     << ""
+                                     << "err auto";
+        QTest::newRow("bad level") << "LogLevel"
+                                   << "loud"
+                                   << "InvalidArgs"
+                                   << "debug auto";
+        QTest::newRow("target") << "LogTarget"
+                                << "journal"
+                                << ""
+                                << "debug journal";
+        QTest::newRow("bad target") << "LogTarget"
+                                    << "kmsg"
+                                    << "InvalidArgs"
+                                    << "debug auto";
+        QTest::newRow("identifier") << "SyslogIdentifier"
+                                    << "x"
+                                    << "PropertyReadOnly"
+                                    << "debug auto";
+    }
+    void logControl()
+    {
+        QFETCH(QString, property);
+        QFETCH(QString, value);
+        qputenv("PHOTOMANAGER_JOURNAL_SOCKET", "/nonexistent");
+        LogControl control;
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        QVERIFY(control.Register(bus));
+        const auto call = [](const QString& method, const QVariantList& args) {
+            QDBusMessage message = QDBusMessage::createMethodCall(BusNames::kPhotoService,
+                "/org/freedesktop/LogControl1", "org.freedesktop.DBus.Properties", method);
+            message.setArguments(QVariantList{"org.freedesktop.LogControl1"} + args);
+            return QDBusConnection::connectToBus(QDBusConnection::SessionBus, "log-client")
+                .call(message, QDBus::BlockWithGui);
+        };
+        const QDBusMessage set = call("Set", {property, QVariant::fromValue(QDBusVariant(value))});
+        QTEST(set.errorName().section('.', -1), "error");
+        QStringList after;
+        for (const char* shown : {"LogLevel", "LogTarget"})
+            after << call("Get", {shown})
+                         .arguments()
+                         .value(0)
+                         .value<QDBusVariant>()
+                         .variant()
+                         .toString();
+        QTEST(after.join(' '), "after");
+        photomanagerLogThreshold = 7;
+        JournalSink::setTarget(JournalSink::Target_Console);
     }
 
     // The user setting and the power state decide whether the machine's start

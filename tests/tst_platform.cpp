@@ -52,8 +52,9 @@ class TestPlatform : public QObject {
                 quint64 size = 0; // a value with a newline: its length, then itself
                 if (equals < 0 || equals > line)
                     std::memcpy(&size, datagram.constData() + line + 1, sizeof size);
-                fields[datagram.mid(p, (size ? line : equals) - p)]
-                    = size ? datagram.mid(line + 9, int(size)) : datagram.mid(equals + 1, line - equals - 1);
+                fields[datagram.mid(p, (size ? line : equals) - p)] = size
+                    ? datagram.mid(line + 9, int(size))
+                    : datagram.mid(equals + 1, line - equals - 1);
                 p = size ? line + 9 + int(size) + 1 : line + 1;
             }
         }

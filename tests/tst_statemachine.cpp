@@ -31,12 +31,13 @@ private slots:
         QTest::newRow("stop, start")
             << "on ~On+ guard photo ~Capture+ down stopped on up ~Off+" << stop;
         QTest::newRow("return before the stop") << "on ~On+ photo ~Capture+ down up ~Off+" << stop;
+        QTest::newRow("photo before the start") << "up photo quick ~Off+ ~Off+" << fromOff;
     }
     // Each script runs after a start, which enters OffState with the camera
-    // off: "up" and "down" report the camera manager arriving and leaving;
-    // "on", "off" and "photo" are client requests; "quick" shortens the
-    // capture guard, "guard" notes its time left as the next capture starts
-    // (two minutes, a coarse timer's 5 % aside); "stopped" waits for the machine to stop,
+    // off, unless it starts the machine itself: "up" and "down" report the camera manager arriving
+    // and leaving; "on", "off" and "photo" are client requests; "quick" shortens the capture guard,
+    // "guard" notes its time left as the next capture starts (two minutes, a coarse timer's 5 %
+    // aside); "stopped" waits for the machine to stop,
     // "~On+" for OnState's next entry. Then the machine settles.
     void sequences()
     {
@@ -58,7 +59,8 @@ private slots:
         MachineDrain* drain = new MachineDrain(ctrl.stateMachine()); // the machine's
         QHash<QString, int> waits;
         int guardLeft = -2;
-        for (const QString& step : ("up ~Off+ " + script).split(' ')) {
+        for (const QString& step :
+            (script.startsWith("up") ? script : "up ~Off+ " + script).split(' ')) {
             if (step == "up" || step == "down")
                 emit hub->EventReceived(Hub::CameraEvent_ServiceAvailable, {step == "up"});
             else if (step == "on" || step == "off")
