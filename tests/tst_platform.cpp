@@ -5,9 +5,8 @@
 #include "platform/JournalSink.h"
 #include "platform/ServiceWatchdog.h"
 
+#include <QtEndian>
 #include <QtTest>
-
-#include <cstring>
 
 #include <fcntl.h>
 #include <sys/socket.h>
@@ -23,10 +22,12 @@ class TestPlatform : public QObject {
 
     QTemporaryDir m_dir;
 
-    // A datagram socket of the test's, bound in its folder; its path in path.
-    int bound(const char* name, QByteArray& path)
+    // A datagram socket of the test's, bound in its folder and named by the
+    // environment variable.
+    int bound(const char* name, const char* variable)
     {
-        path = QFile::encodeName(m_dir.path()) + '/' + name;
+        const QByteArray path = QFile::encodeName(m_dir.path()) + '/' + name;
+        qputenv(variable, path);
         sockaddr_un address = {AF_UNIX, {}};
         qstrncpy(address.sun_path, path.constData(), sizeof address.sun_path);
         const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
@@ -41,26 +42,6 @@ class TestPlatform : public QObject {
             result << data.left(int(n));
         return result;
     }
-    // The fields of the journal records waiting on a socket.
-    static QList<QMap<QByteArray, QByteArray>> records(int fd)
-    {
-        QList<QMap<QByteArray, QByteArray>> result;
-        for (const QByteArray& datagram : waiting(fd)) {
-            QMap<QByteArray, QByteArray>& fields = *result.insert(result.end(), {});
-            for (int p = 0, line; (line = datagram.indexOf('\n', p)) > 0;) {
-                const int equals = datagram.indexOf('=', p);
-                quint64 size = 0; // a value with a newline: its length, then itself
-                if (equals < 0 || equals > line)
-                    std::memcpy(&size, datagram.constData() + line + 1, sizeof size);
-                fields[datagram.mid(p, (size ? line : equals) - p)] = size
-                    ? datagram.mid(line + 9, int(size))
-                    : datagram.mid(equals + 1, line - equals - 1);
-                p = size ? line + 9 + int(size) + 1 : line + 1;
-            }
-        }
-        return result;
-    }
-
 private slots:
     // log_level sets the threshold at start: a record above it is dropped
     // before its arguments are evaluated; a bad value means debug, said once.
@@ -98,85 +79,69 @@ private slots:
     // mark. A socket that nobody listens on sends records to standard error.
     void journalFields()
     {
-        QByteArray socket;
-        const int fd = bound("journal", socket);
-        qputenv("PHOTOMANAGER_JOURNAL_SOCKET", socket);
+        const int fd = bound("journal", "PHOTOMANAGER_JOURNAL_SOCKET");
         JournalSink::setTarget(JournalSink::Target_Journal);
         RecordingLog log;
-        const QByteArray path = "/photo/new\nline.jpg" + QByteArray(9000, 'x');
-        const int line = __LINE__ + 1;
-        PM_LOG_PHOTO(2, path.constData(), -28, "[%s:%d] %s: tab\there %s", "x");
-        const auto sent = records(fd);
-        QCOMPARE(sent.size(), 1);
-        QVERIFY2(sent[0]["MESSAGE"].endsWith("TestPlatform::journalFields(): tab\\there x"),
-            sent[0]["MESSAGE"]);
-        QCOMPARE(sent[0]["PRIORITY"] + sent[0]["SYSLOG_IDENTIFIER"], "4photomanager");
-        QCOMPARE(sent[0]["CODE_FILE"] + ':' + sent[0]["CODE_LINE"],
-            QByteArray(__FILE__) + ':' + QByteArray::number(line));
-        QCOMPARE(sent[0]["CODE_FUNC"], "void TestPlatform::journalFields()");
-        QCOMPARE(sent[0]["PHOTO_STATUS"], "-28");
-        QVERIFY(path.startsWith(sent[0]["PHOTO_PATH"].chopped(5)));
-        QVERIFY(sent[0]["PHOTO_PATH"].endsWith("[...]"));
+        const QByteArray photo = "/photo/new\nline.jpg" + QByteArray(9000, 'x');
+        const QByteArray file = __FILE__, line = QByteArray::number(__LINE__ + 1);
+        PM_LOG_PHOTO(2, photo.constData(), -28, "[%s:%d] %s: tab\there %s", "x");
+        const QByteArray sent = waiting(fd).value(0),
+                         function = "void TestPlatform::journalFields()";
+        const int path = sent.indexOf("PHOTO_PATH\n") + 11;
+        QCOMPARE(sent.left(path),
+            "PRIORITY=4\nSYSLOG_IDENTIFIER=photomanager\nCODE_FILE=" + file + "\nCODE_LINE=" + line
+                + "\nCODE_FUNC=" + function + "\nPHOTO_STATUS=-28\nMESSAGE=[" + file + ':' + line
+                + "] " + function + ": tab\\there x\nPHOTO_PATH\n");
+        const quint64 length = qFromLittleEndian<quint64>(sent.constData() + path);
+        QCOMPARE(sent.mid(path + 8), photo.left(int(length) - 5) + "[...]\n");
+        QCOMPARE(sent.size(), 8192);
         ::close(fd);
         PM_LOG(4, "[%s:%d] %s: nobody listens");
         QCOMPARE(log.messages(), QStringList{"nobody listens"});
     }
 
-    // A journal that does not read: records are dropped, never waited for;
-    // once it reads again, one record gives their number, and only once.
-    void stalledJournal()
+    // The journal, or standard error, does not read: records are dropped,
+    // never waited for; once it reads again, one line gives their number,
+    // and only once.
+    void stalledReader_data()
     {
-        QByteArray socket;
-        const int fd = bound("stalled", socket);
-        qputenv("PHOTOMANAGER_JOURNAL_SOCKET", socket);
-        JournalSink::setTarget(JournalSink::Target_Journal);
-        RecordingLog log;
-        for (int i = 0; i < 1000; ++i)
-            PM_LOG(4, "[%s:%d] %s: record %d", i);
-        const int taken = records(fd).size();
-        QVERIFY(taken < 1000);
-        PM_LOG(4, "[%s:%d] %s: after");
-        PM_LOG(4, "[%s:%d] %s: and after");
-        QStringList messages;
-        for (const auto& record : records(fd))
-            messages << record["MESSAGE"];
-        QCOMPARE(messages,
-            QStringList({QString::number(1000 - taken)
-                    + " log lines lost: the journal was not ready to take them",
-                messages.value(1), messages.value(2)}));
-        QVERIFY(messages.value(1).endsWith(": after") && messages.value(2).endsWith("and after"));
-        QVERIFY(log.lines.isEmpty());
-        JournalSink::setTarget(JournalSink::Target_Console);
-        ::close(fd);
+        QTest::addColumn<bool>("journal");
+        QTest::newRow("journal") << true;
+        QTest::newRow("standard error") << false;
     }
-
-    // Standard error a pipe nobody reads: the same, on standard error.
-    void stalledStandardError()
+    void stalledReader()
     {
+        QFETCH(bool, journal);
         int fds[2];
         const int saved = ::dup(STDERR_FILENO);
-        QVERIFY(::pipe2(fds, O_NONBLOCK | O_CLOEXEC) == 0 && ::dup2(fds[1], STDERR_FILENO) >= 0);
+        QVERIFY(journal ? (fds[0] = bound("stalled", "PHOTOMANAGER_JOURNAL_SOCKET")) >= 0
+                        : ::pipe2(fds, O_NONBLOCK | O_CLOEXEC) == 0 && ::dup2(fds[1], 2) >= 0);
+        JournalSink::setTarget(journal ? JournalSink::Target_Journal : JournalSink::Target_Console);
         LogInterface log("/test/log");
+        _logInterface = &log;
         for (int i = 0; i < 10000; ++i)
-            log.EmitLogString(4, "record", "");
+            PM_LOG(4, "[%s:%d] %s: record %d", i);
         while (!waiting(fds[0]).isEmpty()) { }
-        log.EmitLogString(4, "after", "");
-        log.EmitLogString(4, "and after", "");
+        PM_LOG(4, "[%s:%d] %s: after");
+        PM_LOG(4, "[%s:%d] %s: and after");
         ::dup2(saved, STDERR_FILENO);
-        const QString written = QString::fromLatin1(waiting(fds[0]).value(0));
-        QVERIFY2(QRegularExpression("^<4>.* \\d+ log lines lost: [^\n]*\n<5>after\n<5>and after\n$")
+        _logInterface = nullptr;
+        QString written;
+        for (const QByteArray& record : waiting(fds[0]))
+            written += journal ? record.mid(record.indexOf("MESSAGE=") + 8) : record;
+        QVERIFY2(QRegularExpression("^(<4>)?\\[.* \\d+ log lines lost: [^\n]*\n(<5>)?\\[.*: "
+                                    "after\n(<5>)?\\[.*: and after\n$")
                      .match(written)
                      .hasMatch(),
             qPrintable(written));
+        JournalSink::setTarget(JournalSink::Target_Console);
     }
 
     // The service manager's watchdog interval: pings at half of it, the
     // first at once; none without it.
     void watchdog()
     {
-        QByteArray socket;
-        const int fd = bound("notify", socket);
-        qputenv("NOTIFY_SOCKET", socket);
+        const int fd = bound("notify", "NOTIFY_SOCKET");
         qputenv("WATCHDOG_USEC", "300000");
         qputenv("WATCHDOG_PID", QByteArray::number(::getpid()));
         ServiceWatchdog watchdog;

@@ -1,5 +1,6 @@
 #include "JournalSink.h"
 
+#include "common/Log.h"
 #include "platform/LogInterface.h"
 
 #include <sys/socket.h>
@@ -161,12 +162,13 @@ JournalSink::Delivery JournalSink::deliver(const char* record, std::size_t lengt
 
 JournalSink::Delivery JournalSink::sendLostCount()
 {
-    char notice[128];
+    const char* const function = static_cast<const char*>(__PRETTY_FUNCTION__);
+    char notice[512];
     std::snprintf(notice, sizeof notice,
-        "%lu log lines lost: the journal was not ready to take them", s_dropped);
+        "[%s:%d] %s: %lu log lines lost: the journal was not ready to take them",
+        PHOTOMANAGER_LOG_SOURCE, __LINE__, function, s_dropped);
     RecordWriter record;
-    addSourceFields(
-        record, 4, "platform/JournalSink", __LINE__, static_cast<const char*>(__PRETTY_FUNCTION__));
+    addSourceFields(record, 4, PHOTOMANAGER_LOG_SOURCE, __LINE__, function);
     record.add("MESSAGE", notice);
     const Delivery delivery = deliver(record.data(), record.size());
     if (delivery == Delivery::Sent)
