@@ -42,6 +42,10 @@ QString localTimeStamp()
 }
 
 const int kMaxPhotos = 100;
+// An owed switch that timed out again waits this long before its next try,
+// twice as long after each further one, up to a minute.
+const int kOwedRetryMs = SiblingHealth::kBackOffMs;
+const int kMaxOwedRetryMs = 60000;
 const int kCaptureTimeoutMs = 120000;
 // The stream timer holds its interval as signed 32-bit milliseconds.
 const int kMaxStreamIntervalS = std::numeric_limits<int>::max() / 1000;
@@ -61,7 +65,10 @@ PhotoManagerCtrl::PhotoManagerCtrl(const char* objectPath)
     , m_lastImageCounter(0)
     , m_cameraKnown(false)
     , m_cameraActive(false)
+    , m_owedRetryMs(kOwedRetryMs)
 {
+    m_owedRetry.setSingleShot(true);
+    connect(&m_owedRetry, &QTimer::timeout, this, &PhotoManagerCtrl::MakeOwedSwitches);
     connect(&m_photoStreamTimer, &QTimer::timeout, this, &PhotoManagerCtrl::TakePhotoForStream);
     connect(&m_capturePhotoTimer, &QTimer::timeout, this, &PhotoManagerCtrl::TakePhotoTimeout);
     connect(&m_stateMachine, &QStateMachine::started, this, &PhotoManagerCtrl::StateMachineReady);
@@ -127,25 +134,44 @@ void PhotoManagerCtrl::startServing()
             "[%s:%d] %s: XDG_RUNTIME_DIR not set: the RGB switch of a capture is not "
             "recorded");
     connect(m_dbusInterface->rgbManagerHealth(), &SiblingHealth::available, this,
-        &PhotoManagerCtrl::RestoreRgbFeature);
+        &PhotoManagerCtrl::MakeOwedSwitches);
     connect(m_dbusInterface->cameraManagerHealth(), &SiblingHealth::available, this,
-        &PhotoManagerCtrl::MakeOwedCameraSwitch);
+        &PhotoManagerCtrl::MakeOwedSwitches);
     RestoreRgbFeature();
     m_dbusInterface->CheckForCameraServiceAvailable();
 }
 
+// A sibling shows life, or the wait after a try that timed out has passed:
+// the switches still owed to the siblings that answer are made. One that
+// answers pings but lets switches time out would otherwise be tried at each
+// answer, every try holding the daemon for a time-out.
+void PhotoManagerCtrl::MakeOwedSwitches()
+{
+    if (m_owedRetry.isActive())
+        return;
+    const bool rgbTimedOut = RestoreRgbFeature();
+    const bool timedOut = MakeOwedCameraSwitch() || rgbTimedOut;
+    if (timedOut)
+        m_owedRetry.start(m_owedRetryMs);
+    const bool owed = m_rgbOwed || m_owedCameraSwitch != OwedSwitch::None;
+    m_owedRetryMs = !owed ? kOwedRetryMs
+        : timedOut        ? qMin(2 * m_owedRetryMs, kMaxOwedRetryMs)
+                          : m_owedRetryMs;
+}
+
 // A capture of this run that could not switch the RGB feature on again, or a
 // record left behind by an earlier run that ended while a capture had it off:
-// switch it on once the RGB manager answers, unless a capture is under way
-// (it switches the feature on itself).
-void PhotoManagerCtrl::RestoreRgbFeature()
+// switch it on while the RGB manager answers, unless a capture is under way
+// (it switches the feature on itself). True when the try timed out.
+bool PhotoManagerCtrl::RestoreRgbFeature()
 {
-    if ((!m_rgbOwed && !m_rgbRecord.present()) || !m_capturePath.isEmpty())
-        return;
+    const SiblingHealth* rgb = m_dbusInterface->rgbManagerHealth();
+    if ((!m_rgbOwed && !m_rgbRecord.present()) || !m_capturePath.isEmpty() || !rgb->answering())
+        return false;
     const QVariantList reply = m_dbusInterface->RGBManagerCallSynch(
         DBusInterface::RGBManagerCommand_Disable, QVariantList{false});
     if (reply.isEmpty() || reply.at(0).toInt() != 0)
-        return;
+        return !rgb->answering();
     m_rgbRecord.remove();
     if (m_rgbOwed)
         PM_LOG(4, "[%s:%d] %s: Owed switch made: RGB feature on again after a capture");
@@ -154,18 +180,22 @@ void PhotoManagerCtrl::RestoreRgbFeature()
             "[%s:%d] %s: RGB feature switched on again: a capture had it off when the daemon "
             "last ended");
     m_rgbOwed = false;
+    return false;
 }
 
-// The camera manager answers again: the switch it could not be asked for is
-// made now, unless a capture is under way (its end switches the camera as the
-// machine's state wants it).
-void PhotoManagerCtrl::MakeOwedCameraSwitch()
+// The switch the camera manager could not be asked for while it was silent,
+// unless a capture is under way (its end switches the camera as the machine's
+// state wants it). True when the try timed out.
+bool PhotoManagerCtrl::MakeOwedCameraSwitch()
 {
-    if (m_owedCameraSwitch == OwedSwitch::None || !machineAccepting() || !m_capturePath.isEmpty())
-        return;
+    const SiblingHealth* camera = m_dbusInterface->cameraManagerHealth();
+    if (m_owedCameraSwitch == OwedSwitch::None || !machineAccepting() || !m_capturePath.isEmpty()
+        || !camera->answering())
+        return false;
     const bool active = m_owedCameraSwitch == OwedSwitch::On;
     PM_LOG(4, "[%s:%d] %s: Owed switch made: VideoSetActive(%s)", active ? "true" : "false");
     SetCameraActive(active);
+    return !camera->answering();
 }
 
 // A status manager that comes after the camera manager may never signal a
@@ -479,6 +509,8 @@ void PhotoManagerCtrl::SetCameraActive(bool active)
     if (m_cameraKnown && m_cameraActive == active)
         return;
     const QVariantList request{active};
+    const SiblingHealth* camera = m_dbusInterface->cameraManagerHealth();
+    const bool called = camera && camera->callable();
     const QVariantList reply
         = m_dbusInterface->CameraCallSynch(DBusInterface::CameraCommand_VideoSetActive, request);
     if (reply.size() == 1 && reply.at(0).toInt() == 0) {
@@ -494,11 +526,13 @@ void PhotoManagerCtrl::SetCameraActive(bool active)
     else
         PM_LOG(2, "[%s:%d] %s: VideoSetActive(%s) failed: no answer from the camera manager",
             active ? "true" : "false");
-    // Not asked because it is silent: the machine keeps the state it
-    // decided, and the switch is made once the camera manager answers again.
-    const SiblingHealth* camera = m_dbusInterface->cameraManagerHealth();
-    if (camera && !camera->callable()) {
+    // Not made because it is silent: the machine keeps the state it decided,
+    // and the switch is made once the camera manager answers again. A call
+    // that timed out may have switched the camera all the same.
+    if (camera && !camera->answering()) {
+        m_cameraKnown = m_cameraKnown && !called;
         m_owedCameraSwitch = active ? OwedSwitch::On : OwedSwitch::Off;
+        publishState();
         return;
     }
     // Refused or failed: the camera stays as it was. The machine, which has

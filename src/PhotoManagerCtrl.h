@@ -53,12 +53,13 @@ private slots:
     void StateMachineReady();
     void StateMachineStopped();
     void StatusManagerOwnerChanged(bool owned);
-    void RestoreRgbFeature();
-    void MakeOwedCameraSwitch();
+    void MakeOwedSwitches();
 
 private:
     void BuildStateMachine();
     void SetCameraActive(bool active);
+    bool RestoreRgbFeature();
+    bool MakeOwedCameraSwitch();
     bool isCameraEnabledByUser();
     bool isQuorPowerSupplied();
 
@@ -108,6 +109,9 @@ private:
     enum class OwedSwitch { None, Off, On } m_owedCameraSwitch = OwedSwitch::None;
     // A capture of this run could not switch the RGB feature on again.
     bool m_rgbOwed = false;
+    // The wait before an owed switch whose last try timed out is tried again.
+    QTimer m_owedRetry;
+    int m_owedRetryMs;
     QString m_lastPhoto; // of the last capture that succeeded
     RgbSwitchRecord m_rgbRecord;
     std::vector<std::pair<QEvent*, QStateMachine::EventPriority>> m_startQueue;

@@ -161,6 +161,22 @@ private slots:
         QVERIFY(next.stop());
     }
 
+    // A switch that timed out may have been made all the same: the camera
+    // counts as unknown, and the switch back, owed while the camera manager
+    // is silent, is made once it answers.
+    void switchAnsweredLate()
+    {
+        QVERIFY(m_mocks.camera.addMethod("VideoSetActive", "b", "i",
+            "self.active = args[0]; __import__('time').sleep(0.6 * args[0]); ret = 0"));
+        startMachine();
+        PhotoClient client;
+        QCOMPARE(client.callStatus("EnableCamera", {true}), 0);
+        QCOMPARE(client.callStatus("EnableCamera", {false}), 0);
+        QVERIFY(client.waitForSignal("CameraEnabled(false)"));
+        QCOMPARE(m_mocks.camera.callLog("VideoSetActive"),
+            (QStringList{"VideoSetActive(true)", "VideoSetActive(false)"}));
+    }
+
     // Changes of one turn go out in one PropertiesChanged, each change of a
     // property sent, and a Get answers only once the changes held so far
     // have gone out.

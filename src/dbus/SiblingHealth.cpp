@@ -25,6 +25,11 @@ bool SiblingHealth::callable() const
     return !m_silent || m_silentSince.hasExpired(kBackOffMs);
 }
 
+bool SiblingHealth::answering() const
+{
+    return !m_silent;
+}
+
 const QString& SiblingHealth::service() const
 {
     return m_service;

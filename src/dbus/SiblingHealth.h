@@ -24,6 +24,8 @@ public:
 
     // False while the sibling is silent and the back-off has not passed.
     bool callable() const;
+    // False from a call that timed out until it shows life.
+    bool answering() const;
     // Takes a call's outcome: a time-out makes the sibling silent, anything
     // else (a reply, or an error that some party sent) shows life.
     void noteReply(const QDBusError& error);
