@@ -4,7 +4,8 @@
 # Installs the build tree into PREFIX and checks what landed there: the files
 # and the paths inside them, the systemd unit (verify, security exposure), the
 # tmpfiles entry, the manual pages, the shell completion, the pkg-config file,
-# and, when the binaries run here, D-Bus activation of the installed daemon.
+# and, when the binaries run here, the daemon's --version and D-Bus activation
+# of the installed daemon.
 cmake_minimum_required(VERSION 3.16)
 
 file(REMOVE_RECURSE "${PREFIX}")
@@ -42,10 +43,12 @@ function(run what expected)
   endif()
 endfunction()
 
-foreach(program photomanager photomanager-ctl)
-  expect_lines(bin/${program})
+set(daemon libexec/photomanager/photomanager)
+foreach(file ${daemon} bin/photomanager-ctl)
+  expect_lines(${file})
 endforeach()
 if(RUN_CLIENT)
+  run("photomanager --version" "photomanager ${VERSION}" "${PREFIX}/${daemon}" --version)
   run("photomanager-ctl --help" * "${PREFIX}/bin/photomanager-ctl" --help)
   set(help "${run_output}")
   run("photomanager-ctl --version" "photomanager-ctl ${VERSION}"
@@ -69,9 +72,9 @@ run("pkg-config --modversion" "${VERSION}" pkg-config --modversion photomanager)
 
 set(unit lib/systemd/user/photomanager.service)
 expect_lines(${unit} "Type=dbus" "BusName=com.zandrel.quor.photomanager"
-  "ExecStart=${PREFIX}/bin/photomanager" "Restart=on-failure" "PrivateUsers=yes")
+  "ExecStart=${PREFIX}/${daemon}" "Restart=on-failure" "PrivateUsers=yes")
 expect_lines(share/dbus-1/services/com.zandrel.quor.photomanager.service
-  "[D-BUS Service]" "Name=com.zandrel.quor.photomanager" "Exec=${PREFIX}/bin/photomanager"
+  "[D-BUS Service]" "Name=com.zandrel.quor.photomanager" "Exec=${PREFIX}/${daemon}"
   "SystemdService=photomanager.service")
 # The unit is clean (its Documentation= page is looked up among the installed
 # ones) and its sandbox rates 2.0 or lower.

@@ -9,7 +9,7 @@ status=0
 fail() { echo "error: $deb: $*" >&2; status=1; }
 
 files="$(dpkg-deb -c "$deb" | awk '{ print $6 }')"
-for file in bin/photomanager bin/photomanager-ctl lib/systemd/user/photomanager.service \
+for file in libexec/photomanager/photomanager bin/photomanager-ctl lib/systemd/user/photomanager.service \
     lib/tmpfiles.d/photomanager.conf share/dbus-1/services/com.zandrel.quor.photomanager.service \
     share/man/man8/photomanager.8.gz share/man/man1/photomanager-ctl.1.gz; do
     printf '%s\n' "$files" | grep -qx "\./usr/$file" || fail "/usr/$file missing"
@@ -20,8 +20,8 @@ trap 'rm -rf "$stage"' EXIT
 dpkg -x "$deb" "$stage"
 arch="$(dpkg-deb -f "$deb" Architecture)"
 machine="$(echo "$arch" | sed 's/^amd64$/x86-64/; s/^arm64$/ARM aarch64/')"
-for exe in photomanager photomanager-ctl; do
-    type="$(file -b "$stage/usr/bin/$exe")"
+for exe in libexec/photomanager/photomanager bin/photomanager-ctl; do
+    type="$(file -b "$stage/usr/$exe")"
     echo "$type" | grep -q "^ELF 64-bit LSB .*executable, $machine," || fail "$exe is not for $arch: $type"
 done
 
