@@ -71,7 +71,7 @@ run("pkg-config interfaces_dir" "${PREFIX}/${interfaces}"
 run("pkg-config --modversion" "${VERSION}" pkg-config --modversion photomanager)
 
 set(unit lib/systemd/user/photomanager.service)
-expect_lines(${unit} "Type=dbus" "BusName=com.zandrel.quor.photomanager"
+expect_lines(${unit} "ConditionUser=!root" "Type=dbus" "BusName=com.zandrel.quor.photomanager"
   "ExecStart=${PREFIX}/${daemon}" "Restart=on-failure" "PrivateUsers=yes")
 expect_lines(share/dbus-1/services/com.zandrel.quor.photomanager.service
   "[D-BUS Service]" "Name=com.zandrel.quor.photomanager" "Exec=${PREFIX}/${daemon}"
