@@ -158,4 +158,4 @@ deb:
 	git ls-files -z | tar --null -T - -cf - | tar -xf - -C $(DEB_DIR)/src
 	cd $(DEB_DIR)/src && dpkg-buildpackage -b -us -uc -J$(JOBS) $(DEB_BUILD_FLAGS)
 	lintian --display-info --fail-on error,warning $(DEB_DIR)/*.changes
-	./tests/package/check-package.sh $(DEB_DIR)/photomanager_*.deb
+	./tests/package/check-package.sh $(DEB_DIR)/photomanager_*.deb $(DEB_DIR)/photomanager-sim_*.deb
