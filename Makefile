@@ -133,19 +133,28 @@ clean: cross-clean
 # dpkg-buildpackage leaves this tree as it is; then lintian (no error, no
 # warning) and the package checks (tests/package/check-package.sh: the files,
 # the binaries' architecture, the session test on the unpacked package).
+# Natively, the packages are then tested as installed, in throwaway copies
+# of a clean chroot of this machine's release (made once by mmdebstrap and
+# kept in CHROOT): autopkgtest runs debian/tests, piuparts installs, purges
+# and upgrades them (tools/check-installed-packages.sh).
 # make deb ARCH=arm64 cross-builds for the device into build/deb-arm64/.
 ARCH ?=
 DEB_TOOLS := debhelper dpkg-dev lintian file
 # What the session test needs to run on the native package's files.
 SESSION_PACKAGES := $(RUN_PACKAGES) systemd
+CHROOT ?= $(BUILD_DIR)/chroot/$(shell . /etc/os-release && echo $$VERSION_CODENAME)-$(shell dpkg --print-architecture).tar.gz
 ifeq ($(filter-out $(shell dpkg --print-architecture),$(ARCH)),)
 DEB_DIR := $(BUILD_DIR)/deb
 DEB_BUILD_FLAGS :=
-DEB_DEPS := ./tools/install-deps.sh $(BUILD_PACKAGES) libsystemd-dev pkgconf $(DEB_TOOLS) $(SESSION_PACKAGES)
+DEB_DEPS := ./tools/install-deps.sh $(BUILD_PACKAGES) libsystemd-dev pkgconf $(DEB_TOOLS) $(SESSION_PACKAGES) \
+  autopkgtest piuparts mmdebstrap
+DEB_INSTALLED_CHECK := ./tools/make-test-chroot.sh $(CHROOT) && \
+  ./tools/check-installed-packages.sh $(DEB_DIR) $(CHROOT)
 else ifeq ($(ARCH),arm64)
 DEB_DIR := $(BUILD_DIR)/deb-arm64
 DEB_BUILD_FLAGS := -a arm64 -Pcross,nocheck
 DEB_DEPS := ./tools/install-cross-deps.sh libsystemd-dev:arm64 pkgconf:arm64 $(DEB_TOOLS)
+DEB_INSTALLED_CHECK := echo "autopkgtest and piuparts: skipped, arm64 packages do not run on this machine"
 else
 DEB_DEPS = $(error ARCH=$(ARCH): make deb knows ARCH=arm64 or this machine's architecture)
 endif
@@ -158,4 +167,5 @@ deb:
 	git ls-files -z | tar --null -T - -cf - | tar -xf - -C $(DEB_DIR)/src
 	cd $(DEB_DIR)/src && dpkg-buildpackage -b -us -uc -J$(JOBS) $(DEB_BUILD_FLAGS)
 	lintian --display-info --fail-on error,warning $(DEB_DIR)/*.changes
-	./tests/package/check-package.sh $(DEB_DIR)/photomanager_*.deb
+	./tests/package/check-package.sh $(DEB_DIR)/photomanager_*.deb $(DEB_DIR)/photomanager-sim_*.deb
+	$(DEB_INSTALLED_CHECK)

@@ -1,18 +1,22 @@
 # Script mode: -DBUILD_DIR=<build tree> -DSOURCE_DIR=<source tree> -DPREFIX=<scratch folder>
 #   -DVERSION=<project version> -DPHOTO_OWNER=<user:group of the photo folder>
 #   [-DRUN_CLIENT=0 when the binaries are for another machine]
-# Installs the build tree into PREFIX and checks what landed there: the files
-# and the paths inside them, the systemd unit (verify, security exposure), the
-# tmpfiles entry, the manual pages, the shell completion, the pkg-config file,
-# and, when the binaries run here, D-Bus activation of the installed daemon.
+# Installs the build tree, and the simulated device's component, into PREFIX
+# and checks what landed there: the files and the paths inside them, the
+# systemd unit (verify, security exposure), the tmpfiles entry, the manual
+# pages, the shell completion, the pkg-config file, and, when the binaries
+# run here, the daemon's --version and D-Bus activation of the installed
+# daemon.
 cmake_minimum_required(VERSION 3.16)
 
 file(REMOVE_RECURSE "${PREFIX}")
-execute_process(COMMAND ${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${PREFIX}"
-  RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
-if(NOT result EQUAL 0)
-  message(FATAL_ERROR "cmake --install failed:\n${output}")
-endif()
+foreach(component "" --component=sim)
+  execute_process(COMMAND ${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${PREFIX}" ${component}
+    RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "cmake --install ${component} failed:\n${output}")
+  endif()
+endforeach()
 if(NOT DEFINED RUN_CLIENT)
   set(RUN_CLIENT 1)
 endif()
@@ -42,10 +46,15 @@ function(run what expected)
   endif()
 endfunction()
 
-foreach(program photomanager photomanager-ctl)
-  expect_lines(bin/${program})
+set(daemon libexec/photomanager/photomanager)
+foreach(file ${daemon} bin/photomanager-ctl bin/photomanager-sim share/photomanager/sim/device
+    share/photomanager/sim/cameramanager.py)
+  expect_lines(${file})
 endforeach()
+# The command of the simulated device finds its launcher below the prefix.
+run("photomanager-sim --help" * "${PREFIX}/bin/photomanager-sim" --help)
 if(RUN_CLIENT)
+  run("photomanager --version" "photomanager ${VERSION}" "${PREFIX}/${daemon}" --version)
   run("photomanager-ctl --help" * "${PREFIX}/bin/photomanager-ctl" --help)
   set(help "${run_output}")
   run("photomanager-ctl --version" "photomanager-ctl ${VERSION}"
@@ -68,10 +77,10 @@ run("pkg-config interfaces_dir" "${PREFIX}/${interfaces}"
 run("pkg-config --modversion" "${VERSION}" pkg-config --modversion photomanager)
 
 set(unit lib/systemd/user/photomanager.service)
-expect_lines(${unit} "Type=dbus" "BusName=com.zandrel.quor.photomanager"
-  "ExecStart=${PREFIX}/bin/photomanager" "Restart=on-failure" "PrivateUsers=yes")
+expect_lines(${unit} "ConditionUser=!root" "Type=dbus" "BusName=com.zandrel.quor.photomanager"
+  "ExecStart=${PREFIX}/${daemon}" "Restart=on-failure" "PrivateUsers=yes")
 expect_lines(share/dbus-1/services/com.zandrel.quor.photomanager.service
-  "[D-BUS Service]" "Name=com.zandrel.quor.photomanager" "Exec=${PREFIX}/bin/photomanager"
+  "[D-BUS Service]" "Name=com.zandrel.quor.photomanager" "Exec=${PREFIX}/${daemon}"
   "SystemdService=photomanager.service")
 # The unit is clean (its Documentation= page is looked up among the installed
 # ones) and its sandbox rates 2.0 or lower.
@@ -103,7 +112,7 @@ run("systemd-tmpfiles --create" "" systemd-tmpfiles --create "--root=${root}"
 run("photo folder owner and mode" "${ids}775 directory" stat -c "%u %g %a %F" "${root}/opt/quor/data/photo")
 
 # The manual pages render without a warning.
-foreach(page man8/photomanager.8 man1/photomanager-ctl.1)
+foreach(page man8/photomanager.8 man1/photomanager-ctl.1 man1/photomanager-sim.1)
   expect_lines(share/man/${page})
   run("${page}" * groff -man -Tutf8 -ww -z "${PREFIX}/share/man/${page}")
 endforeach()

@@ -1,5 +1,5 @@
 # Included by the install code of data/CMakeLists.txt, with TEMPLATE,
-# DESTINATION (below the prefix), PHOTOMANAGER_BINDIR, PHOTOMANAGER_DATADIR
+# DESTINATION (below the prefix), PHOTOMANAGER_LIBEXECDIR, PHOTOMANAGER_DATADIR
 # and the other PHOTOMANAGER_* values set. Runs when installing, so that the
 # paths inside follow the prefix given to cmake --install as well.
 set(file "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/${DESTINATION}")
@@ -12,6 +12,7 @@ function(photomanager_roff_path out path)
   set(${out} "${path}" PARENT_SCOPE)
 endfunction()
 photomanager_roff_path(PHOTOMANAGER_ROFF_PREFIX "${CMAKE_INSTALL_PREFIX}")
+photomanager_roff_path(PHOTOMANAGER_ROFF_LIBEXECDIR "${PHOTOMANAGER_LIBEXECDIR}")
 photomanager_roff_path(PHOTOMANAGER_ROFF_DATADIR "${PHOTOMANAGER_DATADIR}")
 
 message(STATUS "Installing: ${file}")

@@ -7,8 +7,11 @@
 #include "platform/LogInterface.h"
 #include "platform/ServiceWatchdog.h"
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDBusConnection>
+
+#include <cstdio>
 
 namespace {
 // Time-outs in milliseconds, shortened by tests through the environment; the
@@ -18,6 +21,34 @@ int timeoutFromEnvironment(const char* name, int defaultMs)
     bool ok = false;
     const int value = qEnvironmentVariableIntValue(name, &ok);
     return ok && value > 0 ? value : defaultMs;
+}
+
+// --help and --version print and end the process before anything touches
+// the bus; any other argument is a usage error. Returns the exit status, or
+// -1 when the daemon is to run.
+int handleCommandLine()
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Photo service of the device on the D-Bus session bus. Its systemd user unit and "
+        "D-Bus activation start it; see photomanager(8)."));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    if (!parser.parse(QCoreApplication::arguments()) || !parser.positionalArguments().isEmpty()) {
+        const QString error = parser.positionalArguments().isEmpty()
+            ? parser.errorText()
+            : QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first());
+        std::fprintf(stderr, "photomanager: %s\nUsage: photomanager [--help | --version]\n",
+            qPrintable(error));
+        return 2;
+    }
+    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all")))
+        std::fputs(qPrintable(parser.helpText()), stdout);
+    else if (parser.isSet(version))
+        std::printf("photomanager %s\n", PHOTOMANAGER_VERSION);
+    else
+        return -1;
+    return 0;
 }
 } // namespace
 
@@ -29,6 +60,8 @@ int main(int argc, char** argv)
     if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
         qputenv("QT_NO_GLIB", "1");
     QCoreApplication application(argc, argv);
+    if (const int status = handleCommandLine(); status >= 0)
+        return status;
     // The session bus connection holds back what it receives until the event
     // loop first runs, then hands it over from QtDBus's own thread while the
     // loop already makes its first calls to siblings; among what it hands

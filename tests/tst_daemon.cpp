@@ -6,6 +6,7 @@
 #include <QDBusConnectionInterface>
 #include <QDBusPendingCall>
 #include <QDBusServiceWatcher>
+#include <QLocalServer>
 #include <QtTest>
 
 #include <algorithm>
@@ -101,6 +102,39 @@ private slots:
         QCOMPARE(m_daemon->logLines().filter("[Main:").replaceInStrings(QRegularExpression("\\[.*: "), QString()),
             (QStringList{"<5>Starting Photo Manager X...", QStringLiteral("<3>Impossible to create Photo Manager X, dbus initialization failed"), "<5>Succesfully terminated"}));
         // clang-format on
+    }
+
+    // --help and --version print and end with 0, anything else with 2 and a usage line; none
+    // connects to the bus, here a socket that never answers and must see no connection.
+    void commandLine_data()
+    {
+        QTest::addColumn<QString>("argument");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("printed");
+        QTest::newRow("--version") << "--version" << 0 << "^photomanager \\d+\\.\\d+\\.\\d+\n\\|$";
+        QTest::newRow("--help") << "--help" << 0 << "^Usage: [^|]*--version[^|]*\\|$";
+        QTest::newRow("option") << "--bogus" << 2
+                                << "^\\|.*'bogus'.*\nUsage: photomanager \\[.*\n$";
+        QTest::newRow("argument") << "run" << 2 << "^\\|.*'run'.*\nUsage: ";
+    }
+    void commandLine()
+    {
+        QFETCH(QString, argument);
+        QFETCH(QString, printed);
+        QLocalServer bus;
+        QVERIFY(bus.listen(m_daemon->dataDir() + "/bus"));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + bus.fullServerName());
+        QProcess daemon;
+        daemon.setProcessEnvironment(env);
+        const QStringList command = m_daemon->wrapper
+            + QStringList{qEnvironmentVariable("PHOTOMANAGER_BINARY"), argument};
+        daemon.start(command.first(), command.mid(1));
+        QVERIFY(daemon.waitForFinished(DaemonProcess::scaled(20000)));
+        QTEST(daemon.exitCode(), "status");
+        const QString output = daemon.readAllStandardOutput() + '|' + daemon.readAllStandardError();
+        QVERIFY2(output.contains(QRegularExpression("(?s)" + printed)), qPrintable(output));
+        QVERIFY(!bus.waitForNewConnection(0));
     }
 
     // SIGTERM and SIGINT, alone or two at once, end a running daemon once

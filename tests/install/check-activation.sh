@@ -1,6 +1,6 @@
 #!/bin/sh
-# D-Bus activation from an installed tree: a private dbus-daemon whose
-# configuration lists PREFIX's services folder starts PREFIX/bin/photomanager
+# D-Bus activation from an installed tree: a private dbus-daemon listing
+# PREFIX's services folder starts PREFIX/libexec/photomanager/photomanager
 # on the first call to the photo service, and the daemon answers. Runs in a
 # private mount namespace with a scratch /opt/quor/data (needs root).
 # Usage: check-activation.sh PREFIX
@@ -54,7 +54,7 @@ reply="$(call --dest=com.zandrel.quor.photomanager /com/zandrel/quor/photomanage
 daemon_pid="$(call --dest=org.freedesktop.DBus / org.freedesktop.DBus.GetConnectionUnixProcessID \
     string:com.zandrel.quor.photomanager | awk '/uint32/ { print $2 }')"
 exe="$(readlink "/proc/$daemon_pid/exe")"
-[ "$exe" = "$prefix/bin/photomanager" ] || fail "the service runs $exe, not $prefix/bin/photomanager"
+[ "$exe" = "$prefix/libexec/photomanager/photomanager" ] || fail "the service runs $exe"
 # Introspection gives each installed interface file's own text, comments
 # included, beside the three standard interfaces only.
 intro="$(call --dest=com.zandrel.quor.photomanager /com/zandrel/quor/photomanager/photoobj \
