@@ -7,6 +7,7 @@
 #include "common/BusNames.h"
 #include "common/Log.h"
 #include "dbus/LogControl.h"
+#include "dbus/PhotoManagerAdaptor.h"
 #include "dbus/PhotoStateAdaptor.h"
 #include "platform/Configuration.h"
 #include "platform/JournalSink.h"
@@ -178,8 +179,8 @@ private slots:
     }
 
     // Changes of one turn go out in one PropertiesChanged, each change of a
-    // property sent, and a Get answers only once the changes held so far
-    // have gone out.
+    // property sent, and a Get or a request is handled only once the changes
+    // held so far have gone out.
     void heldStateChanges()
     {
         PhotoClient client;
@@ -191,13 +192,15 @@ private slots:
         state.streamInterval = 5;
         m_hub->SetPhotoState(state);
         QCOMPARE(m_hub->findChild<PhotoStateAdaptor*>()->property("Capturing"), QVariant(false));
-        state.streamPhotos = 2;
+        state.lastPhoto = "/p";
         m_hub->SetPhotoState(state);
-        QVERIFY(QTest::qWaitFor([&] { return client.received.size() >= 3; }));
+        m_hub->findChild<PhotoManagerAdaptor*>()->StopPhotoStream(); // a request ends the turn
+        QVERIFY(QTest::qWaitFor([&] { return client.received.size() >= 5; }));
         QCOMPARE(client.received,
             QStringList({"PropertiesChanged(Capturing=true)",
                 "PropertiesChanged(Capturing=false,StreamInterval=5)",
-                "PropertiesChanged(StreamPhotos=2)"}));
+                "PropertiesChanged(LastPhoto=/p)", "PhotoStreamStopped(0)",
+                "PropertiesChanged(LastPhoto=,StreamInterval=0)"}));
     }
 
     // A stream counts the photos reported while it runs, whatever asked for

@@ -10,32 +10,36 @@ PhotoManagerAdaptor::PhotoManagerAdaptor(DBusInterface* parent)
 
 PhotoManagerAdaptor::~PhotoManagerAdaptor() = default;
 
-DBusInterface* PhotoManagerAdaptor::hub() const
+// A request is an event of its own: the state changes held from before it
+// go out first, before any signal that it brings.
+DBusInterface* PhotoManagerAdaptor::newRequest() const
 {
-    return static_cast<DBusInterface*>(parent());
+    auto* hub = static_cast<DBusInterface*>(parent());
+    hub->SendHeldPhotoState();
+    return hub;
 }
 
 int PhotoManagerAdaptor::EnableCamera(bool Enable)
 {
-    return hub()->EnableCamera(Enable);
+    return newRequest()->EnableCamera(Enable);
 }
 
 bool PhotoManagerAdaptor::IsEnabledCamera()
 {
-    return hub()->IsEnabledCamera();
+    return newRequest()->IsEnabledCamera();
 }
 
 int PhotoManagerAdaptor::StopPhotoStream()
 {
-    return hub()->StopPhotoStream();
+    return newRequest()->StopPhotoStream();
 }
 
 int PhotoManagerAdaptor::TakePhoto()
 {
-    return hub()->TakePhoto();
+    return newRequest()->TakePhoto();
 }
 
 int PhotoManagerAdaptor::TakePhotoStream(int Interval_s)
 {
-    return hub()->TakePhotoStream(Interval_s);
+    return newRequest()->TakePhotoStream(Interval_s);
 }

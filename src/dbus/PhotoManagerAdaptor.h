@@ -34,5 +34,6 @@ public slots:
     int TakePhotoStream(int Interval_s);
 
 private:
-    DBusInterface* hub() const;
+    // The hub, once the state changes held so far have been sent.
+    DBusInterface* newRequest() const;
 };
