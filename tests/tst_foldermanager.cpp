@@ -62,9 +62,11 @@ private slots:
     }
 
     // The count of 100, then the settings' limits (512 KiB files with a size
-    // limit, a 4 MiB tmpfs with a free one): the oldest go, in QDir's order, until
-    // all hold. Free space out of reach costs no file and is refused on each trim;
-    // a bad value is named once (an unchanged file is not parsed again).
+    // limit, a 4 MiB tmpfs with a free one or filled up, where the next photo
+    // needs room): the oldest go, in QDir's order but those stamped later than
+    // the clock first, until all hold. Free space out of reach costs no file and
+    // is refused on each trim; a bad value is named once (an unchanged file is
+    // not parsed again).
     void trimsOldest_data()
     {
         QTest::addColumn<QString>("keys");
@@ -81,6 +83,12 @@ private slots:
         QTest::newRow("free out of reach") << "min_free_megabytes=5" << 2 << 0 << "under min_free_megabytes";
         QTest::newRow("all, free strictest") << "max_photos=5 max_megabytes=2 min_free_megabytes=3" << 6 << 4 << "";
         QTest::newRow("count, free out of reach") << "max_photos=1 min_free_megabytes=9" << 3 << 2 << "under min_free_megabytes";
+        QTest::newRow("full: room for the next") << "full" << 3 << 1 << "";
+        QTest::newRow("full, room out of reach") << "full link" << 1 << 0 << "is full: 0 bytes free, the next photo needs 524288";
+        QTest::newRow("future, count") << "max_photos=5 future" << 9 << 4 << "";
+        QTest::newRow("future, max_megabytes") << "max_megabytes=1 future" << 4 << 2 << "";
+        QTest::newRow("future, min_free") << "min_free_megabytes=2 future" << 6 << 2 << "";
+        QTest::newRow("future, full") << "full future" << 4 << 1 << "";
         QTest::newRow("not a number") << "max_photos=many" << 101 << 1 << "/max_photos in";
         QTest::newRow("no photos") << "max_photos=0" << 3 << 0 << "/max_photos in";
         QTest::newRow("negative") << "max_megabytes=-1" << 3 << 0 << "/max_megabytes in";
@@ -93,24 +101,41 @@ private slots:
         QFETCH(int, files);
         QFETCH(int, gone);
         QFETCH(QString, line);
-        if (keys.contains("free") && !m_mounts)
+        const bool tmpfs = keys.contains(QRegularExpression("free|full"));
+        if (tmpfs && !m_mounts)
             QSKIP("needs root for a tmpfs in a private mount namespace");
-        QVERIFY(!keys.contains("free") || ::mount("tmpfs", m_photos, "tmpfs", 0, "size=4m") == 0);
-        const bool link = keys.endsWith(" link"); // the oldest has a second name: frees nothing
+        QVERIFY(!tmpfs || ::mount("tmpfs", m_photos, "tmpfs", 0, "size=4m") == 0);
+        const bool link = keys.contains(" link"); // the oldest has a second name: frees nothing
+        const bool future = keys.contains(" future"), full = keys.startsWith("full");
         const QByteArray padding = keys.endsWith(" big") ? "#" + QByteArray(65536, 'x') : "";
-        writeSettings(keys.remove(QRegularExpression(" link| big")).replace(' ', '\n').toUtf8()
+        writeSettings(
+            keys.remove(QRegularExpression("full| link| big| future")).replace(' ', '\n').toUtf8()
             + '\n' + padding);
-        for (int i = 0; i < files; ++i)
-            makeFile((i % 2 ? "img_" : "IMG_") + QByteArray::number(999 - i),
-                1700000000 + i / 2, // names against age, pairs of equal times
-                keys.contains("megabytes") ? 512 : 0);
-        const QStringList order
+        const qint64 now = QDateTime::currentSecsSinceEpoch();
+        QStringList ahead; // with future: every third a day ahead of the clock, the newest 2 s
+        for (int i = 0; i < files; ++i) {
+            const QByteArray name = (i % 2 ? "img_" : "IMG_") + QByteArray::number(999 - i);
+            const bool later = future && i % 3 == 0 && i < files - 1;
+            makeFile(name,
+                later                          ? now + 86400 + i / 2
+                    : future && i == files - 1 ? now + 2
+                                               : 1700000000 + i / 2, // names against age, pairs
+                keys.contains("megabytes") || full ? 512 : 0);
+            ahead << (later ? name : "");
+        }
+        QStringList order
             = QDir(QFile::decodeName(m_photos)).entryList(QDir::Files, QDir::Time | QDir::Reversed);
+        std::stable_partition(
+            order.begin(), order.end(), [&](auto& n) { return ahead.contains(n); });
         QVERIFY(!link
             || ::link(m_photos + '/' + QFile::encodeName(order.first()), m_photos + "/.linked")
                 == 0);
-        const FolderManager manager(m_photos.constData(), 100);
-        const bool ok = !line.startsWith("under");
+        const int filler = full ? ::open(m_photos + "/.filler", O_CREAT | O_WRONLY, 0644) : -1;
+        static const char chunk[4096] = {};
+        while (filler >= 0 && ::write(filler, chunk, sizeof chunk) > 0) { }
+        ::close(filler);
+        FolderManager manager(m_photos.constData(), 100);
+        const bool ok = !line.contains(QRegularExpression("^under|is full"));
         QVERIFY(manager.RemoveExceedingFiles() == ok);
         QCOMPARE(removed(), order.mid(0, gone));
         QVERIFY(manager.RemoveExceedingFiles() == ok); // nothing more goes
@@ -146,7 +171,7 @@ private slots:
     void settledFolderChanges()
     {
         makeFile("a", 1700000000);
-        const FolderManager manager(m_photos.constData(), 1);
+        FolderManager manager(m_photos.constData(), 1);
         struct stat folder;
         QVERIFY(QTest::qWaitFor(
             [&] {

@@ -3,6 +3,7 @@
 #include "common/Log.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -23,7 +24,9 @@ struct Entry {
     QByteArray name; // as stored on disk, for unlinkat and the log
     QString decodedName; // as QDir names it, for the tie order
     qint64 localMsecs; // modification time as local wall-clock milliseconds
+    bool future; // stamped later than the clock by more than kFutureSlackNs
     qint64 size; // what the size limit counts
+    qint64 allocated; // the blocks it takes on the file system
     qint64 freed; // what removing it gives back to the file system
 };
 
@@ -34,18 +37,38 @@ struct Usage {
     qint64 freeBytes;
 };
 
-// 0 for maxBytes or minFreeBytes: no limit.
+// 0 for maxBytes, minFreeBytes or roomBytes: no limit.
 struct Limits {
     qint64 maxFiles;
     qint64 maxBytes;
-    qint64 minFreeBytes;
+    qint64 minFreeBytes; // as configured
+    qint64 roomBytes; // what the next photo needs, as the newest show it
 
+    qint64 freeNeeded() const
+    {
+        return std::max(minFreeBytes, roomBytes);
+    }
     bool exceeded(const Usage& usage) const
     {
         return usage.files > maxFiles || (maxBytes > 0 && usage.bytes > maxBytes)
-            || usage.freeBytes < minFreeBytes;
+            || usage.freeBytes < freeNeeded();
     }
 };
+
+// A clock set back (a device without a battery-backed clock before time is
+// synchronised) stamps new photos older than those taken before: files
+// stamped later than now go first, or every new photo would be the next to
+// go. The slack covers file systems whose times are rounded up (FAT's to 2 s)
+// and a writer whose clock runs a little ahead.
+const qint64 kFutureSlackNs = 5000000000LL;
+// The room the next photo needs is that of the largest of the newest few: one
+// photo of a darker scene, or an odd small file, does not shrink it.
+const size_t kNewestForRoom = 3;
+
+qint64 nanoseconds(const struct timespec& time)
+{
+    return static_cast<qint64>(time.tv_sec) * 1000000000 + time.tv_nsec;
+}
 
 // The modification time as QDir's time sort compares it: local wall-clock
 // time read as if it were UTC. Converted once per file; QDir converts on every
@@ -58,10 +81,13 @@ qint64 localWallClockMsecs(const struct stat& st)
     return (static_cast<qint64>(seconds) + local.tm_gmtoff) * 1000 + st.st_mtim.tv_nsec / 1000000;
 }
 
-// Oldest first, and among equal times the order of QDir::Time | QDir::Reversed:
-// names compared case-sensitively, the greater first.
+// Stamped later than now first, then oldest first, and among equal times the
+// order of QDir::Time | QDir::Reversed: names compared case-sensitively, the
+// greater first.
 bool olderFirst(const Entry& a, const Entry& b)
 {
+    if (a.future != b.future)
+        return a.future;
     if (a.localMsecs != b.localMsecs)
         return a.localMsecs < b.localMsecs;
     return a.decodedName.compare(b.decodedName) > 0;
@@ -101,36 +127,33 @@ std::vector<QByteArray> regularFileNames(int dirFd)
     return names;
 }
 
-// Counting is what every photo pays; it allocates nothing.
-qint64 regularFileCount(int dirFd)
-{
-    qint64 count = 0;
-    forEachRegularFile(dirFd, [&count](const char*) { ++count; });
-    return count;
-}
-
 // The files with their times and sizes, for those that are still regular
 // files. A file with other links frees nothing when it goes.
 std::vector<Entry> withTimes(int dirFd, const std::vector<QByteArray>& names)
 {
+    struct timespec now = {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
     std::vector<Entry> entries;
     entries.reserve(names.size());
     for (const QByteArray& name : names) {
         struct stat st;
-        if (::fstatat(dirFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0
-            && S_ISREG(st.st_mode))
-            entries.push_back({name, QFile::decodeName(name), localWallClockMsecs(st), st.st_size,
-                st.st_nlink == 1 ? static_cast<qint64>(st.st_blocks) * 512 : 0});
+        if (::fstatat(dirFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0
+            || !S_ISREG(st.st_mode))
+            continue;
+        const qint64 allocated = static_cast<qint64>(st.st_blocks) * 512;
+        entries.push_back({name, QFile::decodeName(name), localWallClockMsecs(st),
+            nanoseconds(st.st_mtim) > nanoseconds(now) + kFutureSlackNs, st.st_size, allocated,
+            st.st_nlink == 1 ? allocated : 0});
     }
     return entries;
 }
 
-// Free space for unprivileged writers, looked up only when a limit asks for
-// it; a file system that cannot tell counts as having enough.
-qint64 freeBytes(int dirFd, qint64 minFreeBytes)
+// Free space for unprivileged writers; a file system that cannot tell counts
+// as having enough.
+qint64 freeBytes(int dirFd)
 {
     struct statvfs fs;
-    if (minFreeBytes <= 0 || ::fstatvfs(dirFd, &fs) != 0)
+    if (::fstatvfs(dirFd, &fs) != 0)
         return std::numeric_limits<qint64>::max() / 2;
     return static_cast<qint64>(fs.f_bavail) * static_cast<qint64>(fs.f_frsize);
 }
@@ -143,14 +166,24 @@ Usage usageOf(const std::vector<Entry>& files, qint64 freeBytes)
     return usage;
 }
 
-// The limits that removals can meet: a free-space limit that even an empty
-// folder would leave unmet is dropped, so that no file goes for it in vain.
+// The largest of the newest few files of a folder in trim order.
+qint64 roomForNextPhoto(const std::vector<Entry>& sorted)
+{
+    qint64 room = 0;
+    for (size_t i = sorted.size() > kNewestForRoom ? sorted.size() - kNewestForRoom : 0;
+         i < sorted.size(); ++i)
+        room = std::max(room, sorted[i].allocated);
+    return room;
+}
+
+// The limits that removals can meet: free space that even an empty folder
+// would leave short is not sought, so that no file goes for it in vain.
 Limits reachable(Limits limits, const std::vector<Entry>& files, qint64 freeBytes)
 {
     for (const Entry& file : files)
         freeBytes += file.freed;
-    if (freeBytes < limits.minFreeBytes)
-        limits.minFreeBytes = 0;
+    if (freeBytes < limits.freeNeeded())
+        limits.minFreeBytes = limits.roomBytes = 0;
     return limits;
 }
 
@@ -171,52 +204,34 @@ void reportUnusableFolder(const QByteArray& path, int openError)
             std::strerror(openError));
 }
 
-// No file system's times are coarser (FAT's are): a folder whose times are
-// older than this when it is counted cannot change again without changing them.
-const qint64 kSettledNs = 2000000000;
-
-qint64 nanoseconds(const struct timespec& time)
+// The count limit is named by the callers' refusal line.
+void reportLimitsMissed(const Limits& limits, const Usage& usage)
 {
-    return static_cast<qint64>(time.tv_sec) * 1000000000 + time.tv_nsec;
-}
-
-bool sameTime(const struct timespec& a, const struct timespec& b)
-{
-    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+    if (limits.maxBytes > 0 && usage.bytes > limits.maxBytes)
+        PM_LOG(
+            2, "[%s:%d] %s: photo folder over max_megabytes: %lld bytes in its files", usage.bytes);
+    if (usage.freeBytes >= limits.freeNeeded())
+        return;
+    if (limits.minFreeBytes >= limits.roomBytes)
+        PM_LOG(2, "[%s:%d] %s: photo folder under min_free_megabytes: %lld bytes free",
+            usage.freeBytes);
+    else
+        PM_LOG(2,
+            "[%s:%d] %s: photo folder's file system is full: %lld bytes free, the next photo "
+            "needs %lld",
+            usage.freeBytes, limits.roomBytes);
 }
 
 } // namespace
 
-// Listing is what every photo would pay: a folder that has not changed since
-// its last count (no entry added, removed or renamed changes neither its
-// modification nor its change time) is not listed again.
-qint64 FolderManager::regularFiles(int dirFd) const
-{
-    struct timespec now;
-    struct stat folder;
-    if (::clock_gettime(CLOCK_REALTIME, &now) != 0 || ::fstat(dirFd, &folder) != 0) {
-        m_count.files = -1;
-        return regularFileCount(dirFd);
-    }
-    if (m_count.files >= 0 && folder.st_dev == m_count.device && folder.st_ino == m_count.inode
-        && sameTime(folder.st_mtim, m_count.modified) && sameTime(folder.st_ctim, m_count.changed))
-        return m_count.files;
-    const qint64 files = regularFileCount(dirFd);
-    const qint64 latest = std::max(nanoseconds(folder.st_mtim), nanoseconds(folder.st_ctim));
-    // A change within the granularity of the times might leave them as they
-    // are: such a count is not kept.
-    m_count = {folder.st_dev, folder.st_ino, folder.st_mtim, folder.st_ctim,
-        nanoseconds(now) - latest > kSettledNs ? files : -1};
-    return files;
-}
-
 FolderManager::FolderManager(const char* path, int maxFiles)
     : m_photoDir(QString::fromLocal8Bit(path))
     , m_settings(maxFiles)
+    , m_room(0)
 {
 }
 
-bool FolderManager::RemoveExceedingFiles() const
+bool FolderManager::RemoveExceedingFiles()
 {
     m_settings.Refresh();
     const QByteArray path = QFile::encodeName(m_photoDir.path());
@@ -226,32 +241,43 @@ bool FolderManager::RemoveExceedingFiles() const
         return false;
     }
 
-    const Limits limits{m_settings.maxPhotos(), m_settings.maxBytes(), m_settings.minFreeBytes()};
-    // Names, sizes and times are read only when a limit may be exceeded.
-    Usage usage{regularFiles(dirFd), 0, freeBytes(dirFd, limits.minFreeBytes)};
-    if (limits.exceeded(usage) || limits.maxBytes > 0) {
-        std::vector<Entry> files = withTimes(dirFd, regularFileNames(dirFd));
-        usage = usageOf(files, usage.freeBytes);
-        const Limits goal = reachable(limits, files, usage.freeBytes);
-        if (goal.exceeded(usage))
-            std::sort(files.begin(), files.end(), olderFirst);
-        for (const Entry& file : files) {
-            if (!goal.exceeded(usage))
-                break;
-            // A file that cannot be removed is skipped; the next newer one goes instead.
-            if (::unlinkat(dirFd, file.name.constData(), 0) != 0)
-                continue;
-            PM_LOG(4, "[%s:%d] %s: remove exceeding file: %s", file.name.constData());
-            usage = {usage.files - 1, usage.bytes - file.size, usage.freeBytes + file.freed};
-        }
+    std::vector<Entry> files = withTimes(dirFd, regularFileNames(dirFd));
+    std::sort(files.begin(), files.end(), olderFirst);
+    // With fewer files than that to go by, a folder emptied to make room
+    // still knows what a photo needs.
+    m_room = files.size() < kNewestForRoom ? std::max(roomForNextPhoto(files), m_room)
+                                           : roomForNextPhoto(files);
+    const Limits limits{
+        m_settings.maxPhotos(), m_settings.maxBytes(), m_settings.minFreeBytes(), m_room};
+    Usage usage = usageOf(files, freeBytes(dirFd));
+    const Limits goal = reachable(limits, files, usage.freeBytes);
+    for (const Entry& file : files) {
+        if (!goal.exceeded(usage))
+            break;
+        // A file that cannot be removed is skipped; the next newer one goes instead.
+        if (::unlinkat(dirFd, file.name.constData(), 0) != 0)
+            continue;
+        PM_LOG(4, "[%s:%d] %s: remove exceeding file: %s", file.name.constData());
+        usage = {usage.files - 1, usage.bytes - file.size, usage.freeBytes + file.freed};
     }
     ::close(dirFd);
-    // The count limit is named by the callers' refusal line.
-    if (limits.maxBytes > 0 && usage.bytes > limits.maxBytes)
-        PM_LOG(
-            2, "[%s:%d] %s: photo folder over max_megabytes: %lld bytes in its files", usage.bytes);
-    if (usage.freeBytes < limits.minFreeBytes)
-        PM_LOG(2, "[%s:%d] %s: photo folder under min_free_megabytes: %lld bytes free",
-            usage.freeBytes);
+    reportLimitsMissed(limits, usage);
     return !limits.exceeded(usage);
+}
+
+bool FolderManager::RemoveFailedCapture(const QString& photoPath) const
+{
+    const QFileInfo photo(photoPath);
+    if (photo.path() != m_photoDir.path())
+        return false;
+    const QByteArray folder = QFile::encodeName(m_photoDir.path());
+    const QByteArray name = QFile::encodeName(photo.fileName());
+    const int dirFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat st;
+    const bool removed = dirFd >= 0
+        && ::fstatat(dirFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)
+        && ::unlinkat(dirFd, name.constData(), 0) == 0;
+    if (dirFd >= 0)
+        ::close(dirFd);
+    return removed;
 }
