@@ -119,7 +119,7 @@ double TrimBench::trimOnce(bool daemon, int files, unsigned seed) const
     qint64 elapsed = 0;
     if (daemon) {
         // Made once at start-up in the daemon; only the trim is timed.
-        FolderManager manager(path.constData(), kLimit);
+        const FolderManager manager(path.constData(), kLimit);
         const qint64 start = nowNs();
         trimmed = manager.RemoveExceedingFiles();
         elapsed = nowNs() - start;

@@ -5,7 +5,6 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -19,16 +18,6 @@
 #include <vector>
 
 namespace {
-
-struct Entry {
-    QByteArray name; // as stored on disk, for unlinkat and the log
-    QString decodedName; // as QDir names it, for the tie order
-    qint64 localMsecs; // modification time as local wall-clock milliseconds
-    bool future; // stamped later than the clock by more than kFutureSlackNs
-    qint64 size; // what the size limit counts
-    qint64 allocated; // the blocks it takes on the file system
-    qint64 freed; // what removing it gives back to the file system
-};
 
 // The folder as the limits see it.
 struct Usage {
@@ -53,99 +42,31 @@ struct Limits {
         return usage.files > maxFiles || (maxBytes > 0 && usage.bytes > maxBytes)
             || usage.freeBytes < freeNeeded();
     }
+    // The limits that removals can meet: free space that even an empty
+    // folder would leave short is not sought, so that no file goes for it in
+    // vain.
+    Limits reachable(qint64 freeWithoutFiles) const
+    {
+        Limits goal = *this;
+        if (freeWithoutFiles < freeNeeded())
+            goal.minFreeBytes = goal.roomBytes = 0;
+        return goal;
+    }
 };
 
-// A clock set back (a device without a battery-backed clock before time is
-// synchronised) stamps new photos older than those taken before: files
-// stamped later than now go first, or every new photo would be the next to
-// go. The slack covers file systems whose times are rounded up (FAT's to 2 s)
-// and a writer whose clock runs a little ahead.
-const qint64 kFutureSlackNs = 5000000000LL;
 // The room the next photo needs is that of the largest of the newest few: one
 // photo of a darker scene, or an odd small file, does not shrink it.
 const size_t kNewestForRoom = 3;
 
-qint64 nanoseconds(const struct timespec& time)
-{
-    return static_cast<qint64>(time.tv_sec) * 1000000000 + time.tv_nsec;
-}
+qint64 (*g_clock)() = nullptr;
 
-// The modification time as QDir's time sort compares it: local wall-clock
-// time read as if it were UTC. Converted once per file; QDir converts on every
-// comparison, which re-reads the time zone each time.
-qint64 localWallClockMsecs(const struct stat& st)
+qint64 realTimeNs()
 {
-    struct tm local = {};
-    const time_t seconds = st.st_mtim.tv_sec;
-    localtime_r(&seconds, &local);
-    return (static_cast<qint64>(seconds) + local.tm_gmtoff) * 1000 + st.st_mtim.tv_nsec / 1000000;
-}
-
-// Stamped later than now first, then oldest first, and among equal times the
-// order of QDir::Time | QDir::Reversed: names compared case-sensitively, the
-// greater first.
-bool olderFirst(const Entry& a, const Entry& b)
-{
-    if (a.future != b.future)
-        return a.future;
-    if (a.localMsecs != b.localMsecs)
-        return a.localMsecs < b.localMsecs;
-    return a.decodedName.compare(b.decodedName) > 0;
-}
-
-// Calls visit with the name of each visible regular file of an open folder
-// (what QDir::Files | QDir::NoSymLinks lists), without following any link.
-// The directory entry's type decides; only entries of unknown type are stat'ed.
-template <typename Visit> void forEachRegularFile(int dirFd, Visit visit)
-{
-    const int listFd = ::dup(dirFd);
-    DIR* dir = listFd < 0 ? nullptr : ::fdopendir(listFd);
-    if (!dir) {
-        if (listFd >= 0)
-            ::close(listFd);
-        return;
-    }
-    // The copy shares the folder's read position with dirFd: start over.
-    ::rewinddir(dir);
-    while (const dirent* item = ::readdir(dir)) {
-        if (item->d_name[0] == '.')
-            continue;
-        struct stat st;
-        if (item->d_type == DT_REG
-            || (item->d_type == DT_UNKNOWN
-                && ::fstatat(dirFd, item->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0
-                && S_ISREG(st.st_mode)))
-            visit(item->d_name);
-    }
-    ::closedir(dir);
-}
-
-std::vector<QByteArray> regularFileNames(int dirFd)
-{
-    std::vector<QByteArray> names;
-    forEachRegularFile(dirFd, [&names](const char* name) { names.emplace_back(name); });
-    return names;
-}
-
-// The files with their times and sizes, for those that are still regular
-// files. A file with other links frees nothing when it goes.
-std::vector<Entry> withTimes(int dirFd, const std::vector<QByteArray>& names)
-{
+    if (g_clock)
+        return g_clock();
     struct timespec now = {};
     ::clock_gettime(CLOCK_REALTIME, &now);
-    std::vector<Entry> entries;
-    entries.reserve(names.size());
-    for (const QByteArray& name : names) {
-        struct stat st;
-        if (::fstatat(dirFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0
-            || !S_ISREG(st.st_mode))
-            continue;
-        const qint64 allocated = static_cast<qint64>(st.st_blocks) * 512;
-        entries.push_back({name, QFile::decodeName(name), localWallClockMsecs(st),
-            nanoseconds(st.st_mtim) > nanoseconds(now) + kFutureSlackNs, st.st_size, allocated,
-            st.st_nlink == 1 ? allocated : 0});
-    }
-    return entries;
+    return static_cast<qint64>(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
 // Free space for unprivileged writers; a file system that cannot tell counts
@@ -156,35 +77,6 @@ qint64 freeBytes(int dirFd)
     if (::fstatvfs(dirFd, &fs) != 0)
         return std::numeric_limits<qint64>::max() / 2;
     return static_cast<qint64>(fs.f_bavail) * static_cast<qint64>(fs.f_frsize);
-}
-
-Usage usageOf(const std::vector<Entry>& files, qint64 freeBytes)
-{
-    Usage usage{static_cast<qint64>(files.size()), 0, freeBytes};
-    for (const Entry& file : files)
-        usage.bytes += file.size;
-    return usage;
-}
-
-// The largest of the newest few files of a folder in trim order.
-qint64 roomForNextPhoto(const std::vector<Entry>& sorted)
-{
-    qint64 room = 0;
-    for (size_t i = sorted.size() > kNewestForRoom ? sorted.size() - kNewestForRoom : 0;
-         i < sorted.size(); ++i)
-        room = std::max(room, sorted[i].allocated);
-    return room;
-}
-
-// The limits that removals can meet: free space that even an empty folder
-// would leave short is not sought, so that no file goes for it in vain.
-Limits reachable(Limits limits, const std::vector<Entry>& files, qint64 freeBytes)
-{
-    for (const Entry& file : files)
-        freeBytes += file.freed;
-    if (freeBytes < limits.freeNeeded())
-        limits.minFreeBytes = limits.roomBytes = 0;
-    return limits;
 }
 
 // Says why the folder cannot be used; the callers' refusal line names only
@@ -204,65 +96,169 @@ void reportUnusableFolder(const QByteArray& path, int openError)
             std::strerror(openError));
 }
 
-// The count limit is named by the callers' refusal line.
-void reportLimitsMissed(const Limits& limits, const Usage& usage)
+// The other names of a file removed from a listing have one link less: the
+// last of them to go frees the file's space.
+void removedFromListing(std::vector<PhotoFolderIndex::Listed>* listing, size_t i)
 {
-    if (limits.maxBytes > 0 && usage.bytes > limits.maxBytes)
-        PM_LOG(
-            2, "[%s:%d] %s: photo folder over max_megabytes: %lld bytes in its files", usage.bytes);
-    if (usage.freeBytes >= limits.freeNeeded())
-        return;
-    if (limits.minFreeBytes >= limits.roomBytes)
-        PM_LOG(2, "[%s:%d] %s: photo folder under min_free_megabytes: %lld bytes free",
-            usage.freeBytes);
-    else
-        PM_LOG(2,
-            "[%s:%d] %s: photo folder's file system is full: %lld bytes free, the next photo "
-            "needs %lld",
-            usage.freeBytes, limits.roomBytes);
+    const PhotoFolderIndex::File removed = (*listing)[i].second;
+    for (size_t other = i + 1; removed.links > 1 && other < listing->size(); ++other) {
+        PhotoFolderIndex::File& file = (*listing)[other].second;
+        if (file.device == removed.device && file.inode == removed.inode)
+            --file.links;
+    }
+}
+
+// What the limits need of the files in trim order.
+struct Contents {
+    qint64 files;
+    qint64 bytes;
+    qint64 freeable;
+    qint64 newest; // the largest allocation among the newest few
+};
+
+// The trim without an index: the folder listed, every file's times read,
+// and sorted, at every trim.
+std::vector<PhotoFolderIndex::Listed> sortedListing(int dirFd, qint64 nowNs)
+{
+    std::vector<PhotoFolderIndex::Listed> files = PhotoFolderIndex::list(dirFd, nowNs);
+    std::sort(files.begin(), files.end(), [](const auto& a, const auto& b) {
+        return PhotoFolderIndex::trimsBefore(a.first, a.second, b.first, b.second);
+    });
+    return files;
+}
+
+Contents contentsOf(const std::vector<PhotoFolderIndex::Listed>& sorted)
+{
+    Contents contents{static_cast<qint64>(sorted.size()), 0, 0, 0};
+    for (size_t i = 0; i < sorted.size(); ++i) {
+        contents.bytes += sorted[i].second.size;
+        contents.freeable += sorted[i].second.freed();
+        if (i + kNewestForRoom >= sorted.size())
+            contents.newest = std::max(contents.newest, sorted[i].second.allocated);
+    }
+    return contents;
+}
+
+// With fewer files than kNewestForRoom to go by, a folder emptied to make
+// room still knows what a photo needs: the room last found counts too.
+Limits limitsOf(const RetentionSettings& settings, qint64* room, const Contents& contents)
+{
+    *room = contents.files < qint64(kNewestForRoom) ? std::max(contents.newest, *room)
+                                                    : contents.newest;
+    return {settings.maxPhotos(), settings.maxBytes(), settings.minFreeBytes(), *room};
 }
 
 } // namespace
 
-FolderManager::FolderManager(const char* path, int maxFiles)
+FolderManager::FolderManager(const char* path, int maxFiles, Watch watch)
     : m_photoDir(QString::fromLocal8Bit(path))
     , m_settings(maxFiles)
     , m_room(0)
+    , m_watch(watch == Watch::Inotify)
+    , m_lost(false)
 {
+    const QByteArray folder = QFile::encodeName(m_photoDir.path());
+    const int dirFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (dirFd >= 0 && !watchFolder(dirFd, realTimeNs()))
+        ::close(dirFd);
 }
 
-bool FolderManager::RemoveExceedingFiles()
+// The index takes dirFd. Without inotify the folder is listed at every trim
+// from then on, as it was before there was an index.
+bool FolderManager::watchFolder(int dirFd, qint64 nowNs) const
 {
-    m_settings.Refresh();
-    const QByteArray path = QFile::encodeName(m_photoDir.path());
+    if (!m_watch)
+        return false;
+    const int error = m_index.watch(QFile::encodeName(m_photoDir.path()), dirFd, nowNs);
+    if (error == 0)
+        return true;
+    PM_LOG(2, "[%s:%d] %s: photo folder not watched (inotify: %s): each photo lists it whole",
+        std::strerror(error));
+    m_watch = false;
+    return false;
+}
+
+// The folder's descriptor for this trim: the index's, brought up to date or
+// made anew for whatever the path names now, so that it is exact when it is
+// used; without an index, one of its own. -1 when the folder cannot be used.
+int FolderManager::folderFd(const QByteArray& path, qint64 nowNs) const
+{
+    if (m_index.watching() && !m_index.watches(path)) {
+        m_index.stop();
+        m_lost = true;
+    }
+    m_index.update(nowNs);
+    m_lost = m_index.watchLost() || m_lost;
+    if (m_index.watching())
+        return m_index.folderFd();
     const int dirFd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (dirFd < 0) {
         reportUnusableFolder(path, errno);
-        return false;
+        return -1;
     }
+    if (m_watch && m_lost)
+        PM_LOG(4, "[%s:%d] %s: photo folder listed anew: it was moved, deleted or replaced");
+    m_lost = false;
+    return watchFolder(dirFd, nowNs) ? m_index.folderFd() : dirFd;
+}
 
-    std::vector<Entry> files = withTimes(dirFd, regularFileNames(dirFd));
-    std::sort(files.begin(), files.end(), olderFirst);
-    // With fewer files than that to go by, a folder emptied to make room
-    // still knows what a photo needs.
-    m_room = files.size() < kNewestForRoom ? std::max(roomForNextPhoto(files), m_room)
-                                           : roomForNextPhoto(files);
-    const Limits limits{
-        m_settings.maxPhotos(), m_settings.maxBytes(), m_settings.minFreeBytes(), m_room};
-    Usage usage = usageOf(files, freeBytes(dirFd));
-    const Limits goal = reachable(limits, files, usage.freeBytes);
-    for (const Entry& file : files) {
-        if (!goal.exceeded(usage))
-            break;
-        // A file that cannot be removed is skipped; the next newer one goes instead.
-        if (::unlinkat(dirFd, file.name.constData(), 0) != 0)
+// Walks the files from the oldest. With the index each is looked at once
+// more before it goes: one changed since its events were read is put back in
+// its place, and the walk goes on.
+bool FolderManager::RemoveExceedingFiles() const
+{
+    m_settings.Refresh();
+    const QByteArray path = QFile::encodeName(m_photoDir.path());
+    const qint64 now = realTimeNs();
+    const int dirFd = folderFd(path, now);
+    if (dirFd < 0)
+        return false;
+    const bool indexed = m_index.watching();
+    std::vector<PhotoFolderIndex::Listed> listing
+        = indexed ? std::vector<PhotoFolderIndex::Listed>() : sortedListing(dirFd, now);
+    const Contents contents = indexed
+        ? Contents{static_cast<qint64>(m_index.size()), m_index.bytes(), m_index.freeable(),
+            m_index.largestOfNewest(kNewestForRoom)}
+        : contentsOf(listing);
+    const Limits limits = limitsOf(m_settings, &m_room, contents);
+    Usage usage{contents.files, contents.bytes, freeBytes(dirFd)};
+    const Limits goal = limits.reachable(usage.freeBytes + contents.freeable);
+    for (size_t i = 0; goal.exceeded(usage) && i < (indexed ? m_index.size() : listing.size());) {
+        if (indexed && !m_index.check(i)) {
+            usage = {static_cast<qint64>(m_index.size()), m_index.bytes(), freeBytes(dirFd)};
             continue;
-        PM_LOG(4, "[%s:%d] %s: remove exceeding file: %s", file.name.constData());
-        usage = {usage.files - 1, usage.bytes - file.size, usage.freeBytes + file.freed};
+        }
+        const QByteArray& name = indexed ? m_index.at(i).first : listing[i].first;
+        const PhotoFolderIndex::File& file = indexed ? m_index.at(i).second : listing[i].second;
+        // A file that cannot be removed is skipped; the next newer one goes instead.
+        if (::unlinkat(dirFd, name.constData(), 0) != 0) {
+            ++i;
+            continue;
+        }
+        PM_LOG(4, "[%s:%d] %s: remove exceeding file: %s", name.constData());
+        usage = {usage.files - 1, usage.bytes - file.size, usage.freeBytes + file.freed()};
+        indexed ? m_index.removed(i) : removedFromListing(&listing, i++);
     }
-    ::close(dirFd);
-    reportLimitsMissed(limits, usage);
+    if (!indexed)
+        ::close(dirFd);
+    // The count limit is named by the callers' refusal line.
+    if (limits.maxBytes > 0 && usage.bytes > limits.maxBytes)
+        PM_LOG(
+            2, "[%s:%d] %s: photo folder over max_megabytes: %lld bytes in its files", usage.bytes);
+    if (usage.freeBytes < limits.freeNeeded() && limits.minFreeBytes >= limits.roomBytes)
+        PM_LOG(2, "[%s:%d] %s: photo folder under min_free_megabytes: %lld bytes free",
+            usage.freeBytes);
+    else if (usage.freeBytes < limits.freeNeeded())
+        PM_LOG(2,
+            "[%s:%d] %s: photo folder's file system is full: %lld bytes free, the next photo "
+            "needs %lld",
+            usage.freeBytes, limits.roomBytes);
     return !limits.exceeded(usage);
+}
+
+void FolderManager::setClock(qint64 (*clock)())
+{
+    g_clock = clock;
 }
 
 bool FolderManager::RemoveFailedCapture(const QString& photoPath) const
