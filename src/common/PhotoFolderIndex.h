@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QtGlobal>
 
+#include <cstdint>
+
 #include <deque>
 #include <unordered_map>
 #include <vector>
@@ -107,7 +109,9 @@ private:
     void eraseAt(size_t i);
     void refreshLinksOf(dev_t device, ino_t inode, const QByteArray& except);
     void refreshLinked();
-    void readEvents(std::vector<QByteArray>* names, bool* overflow, bool* lost);
+    // A name and the events that named it in a row.
+    using Named = std::pair<QByteArray, uint32_t>;
+    void readEvents(std::vector<Named>* names, bool* overflow, bool* lost);
 
     struct NameHash {
         size_t operator()(const QByteArray& name) const;
