@@ -116,17 +116,6 @@ struct Contents {
     qint64 newest; // the largest allocation among the newest few
 };
 
-// The trim without an index: the folder listed, every file's times read,
-// and sorted, at every trim.
-std::vector<PhotoFolderIndex::Listed> sortedListing(int dirFd, qint64 nowNs)
-{
-    std::vector<PhotoFolderIndex::Listed> files = PhotoFolderIndex::list(dirFd, nowNs);
-    std::sort(files.begin(), files.end(), [](const auto& a, const auto& b) {
-        return PhotoFolderIndex::trimsBefore(a.first, a.second, b.first, b.second);
-    });
-    return files;
-}
-
 Contents contentsOf(const std::vector<PhotoFolderIndex::Listed>& sorted)
 {
     Contents contents{static_cast<qint64>(sorted.size()), 0, 0, 0};
@@ -214,8 +203,9 @@ bool FolderManager::RemoveExceedingFiles() const
     if (dirFd < 0)
         return false;
     const bool indexed = m_index.watching();
-    std::vector<PhotoFolderIndex::Listed> listing
-        = indexed ? std::vector<PhotoFolderIndex::Listed>() : sortedListing(dirFd, now);
+    std::vector<PhotoFolderIndex::Listed> listing = indexed
+        ? std::vector<PhotoFolderIndex::Listed>()
+        : PhotoFolderIndex::sortedList(dirFd, now);
     const Contents contents = indexed
         ? Contents{static_cast<qint64>(m_index.size()), m_index.bytes(), m_index.freeable(),
             m_index.largestOfNewest(kNewestForRoom)}

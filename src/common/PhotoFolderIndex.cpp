@@ -105,6 +105,15 @@ std::vector<PhotoFolderIndex::Listed> PhotoFolderIndex::list(int dirFd, qint64 n
     return files;
 }
 
+std::vector<PhotoFolderIndex::Listed> PhotoFolderIndex::sortedList(int dirFd, qint64 nowNs)
+{
+    std::vector<Listed> files = list(dirFd, nowNs);
+    std::sort(files.begin(), files.end(), [](const Listed& a, const Listed& b) {
+        return trimsBefore(a.first, a.second, b.first, b.second);
+    });
+    return files;
+}
+
 size_t PhotoFolderIndex::NameHash::operator()(const QByteArray& name) const
 {
     return qHash(name);
@@ -199,8 +208,9 @@ void PhotoFolderIndex::clear()
     m_futureCount = m_linked = 0;
 }
 
-// One listing, sorted once: inserting the files one by one would move the
-// order's entries for each.
+// One listing, sorted once by value (inserting the files one by one would
+// move the order's entries for each, and sorting pointers would chase them
+// all over memory), then indexed in that order.
 void PhotoFolderIndex::listAgain(qint64 nowNs)
 {
     m_order.clear();
@@ -208,18 +218,12 @@ void PhotoFolderIndex::listAgain(qint64 nowNs)
     m_bytes = m_freeable = 0;
     m_futureCount = m_linked = 0;
     m_boundaryNs = nowNs + kFutureSlackNs;
-    std::vector<Listed> files = list(m_dirFd, nowNs);
-    m_files.reserve(files.size());
-    std::vector<Entry*> order;
-    order.reserve(files.size());
-    for (Listed& file : files)
-        order.push_back(&*m_files.emplace(std::move(file.first), file.second).first);
-    std::sort(order.begin(), order.end(), [](const Entry* a, const Entry* b) {
-        return trimsBefore(a->first, a->second, b->first, b->second);
-    });
-    m_order.assign(order.cbegin(), order.cend());
     m_earliestFutureNs = std::numeric_limits<qint64>::max();
-    for (const Entry* entry : m_order) {
+    std::vector<Listed> files = sortedList(m_dirFd, nowNs);
+    m_files.reserve(files.size());
+    for (Listed& file : files) {
+        Entry* entry = &*m_files.emplace(std::move(file.first), file.second).first;
+        m_order.push_back(entry);
         m_bytes += entry->second.size;
         m_freeable += entry->second.freed();
         m_linked += entry->second.links > 1;
@@ -388,7 +392,13 @@ void PhotoFolderIndex::attach(Entry* entry)
 
 void PhotoFolderIndex::detach(Entry* entry)
 {
-    m_order.erase(m_order.begin() + static_cast<std::ptrdiff_t>(positionOf(entry)));
+    detachAt(positionOf(entry));
+}
+
+void PhotoFolderIndex::detachAt(size_t i)
+{
+    const Entry* entry = m_order[i];
+    m_order.erase(m_order.begin() + static_cast<std::ptrdiff_t>(i));
     m_bytes -= entry->second.size;
     m_freeable -= entry->second.freed();
     m_linked -= entry->second.links > 1;
@@ -406,9 +416,8 @@ size_t PhotoFolderIndex::positionOf(const Entry* entry) const
 
 void PhotoFolderIndex::eraseAt(size_t i)
 {
-    Entry* entry = m_order[i];
-    detach(entry);
-    const QByteArray name = entry->first; // not the node's own key, which goes with it
+    const QByteArray name = m_order[i]->first; // not the node's own key, which goes with it
+    detachAt(i);
     m_files.erase(name);
 }
 

@@ -62,6 +62,8 @@ public:
         const QByteArray& nameA, const File& a, const QByteArray& nameB, const File& b);
     // The visible regular files of the folder open at dirFd, in no order.
     static std::vector<Listed> list(int dirFd, qint64 nowNs);
+    // The same in trim order.
+    static std::vector<Listed> sortedList(int dirFd, qint64 nowNs);
 
     PhotoFolderIndex();
     ~PhotoFolderIndex();
@@ -105,6 +107,7 @@ private:
     void apply(const QByteArray& name, const struct stat* st);
     void attach(Entry* entry);
     void detach(Entry* entry);
+    void detachAt(size_t i);
     size_t positionOf(const Entry* entry) const;
     void eraseAt(size_t i);
     void refreshLinksOf(dev_t device, ino_t inode, const QByteArray& except);
