@@ -23,6 +23,7 @@
 #include <QFile>
 #include <QHistoryState>
 
+#include <cerrno>
 #include <limits>
 
 #include <sys/stat.h>
@@ -418,6 +419,8 @@ void PhotoManagerCtrl::captureDone(const QVariantList& args)
         PM_LOG_PHOTO(2, path.toLocal8Bit().constData(), status,
             "[%s:%d] %s: Capture of %s failed in the camera manager: %d",
             path.toLocal8Bit().constData(), status);
+    if (status < 0)
+        discardFailedCapture(status);
     // Its codes are negative; anything else is no code of its.
     endCapture(status > 0 ? int(DBusInterface::PhotoStatus_CameraError) : status);
 }
@@ -615,7 +618,24 @@ void PhotoManagerCtrl::captureRequested(const QVariantList& reply)
         return;
     PM_LOG_PHOTO(2, path.constData(), status,
         "[%s:%d] %s: Capture of %s refused by the camera manager: %d", path.constData(), status);
+    discardFailedCapture(status);
     endCapture(status < 0 ? status : int(DBusInterface::PhotoStatus_CameraError));
+}
+
+// The camera manager reported the capture under way failed: whatever it left
+// at the path, named for this capture alone, is no photo, and would only take
+// room from the next one. A capture that ends without its report keeps what
+// the camera manager may still be writing.
+void PhotoManagerCtrl::discardFailedCapture(int status)
+{
+    const QByteArray path = m_capturePath.toLocal8Bit();
+    if (status == -ENOSPC)
+        PM_LOG_PHOTO(2, path.constData(), status,
+            "[%s:%d] %s: Capture of %s failed: no space left on the photo folder's file system",
+            path.constData());
+    if (m_dbusInterface->RemoveFailedCapture(m_capturePath))
+        PM_LOG_PHOTO(2, path.constData(), status,
+            "[%s:%d] %s: Capture of %s failed: the file it left was removed", path.constData());
 }
 
 // A photo named after the current second, with a counter when more photos

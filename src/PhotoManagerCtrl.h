@@ -77,6 +77,7 @@ private:
     void endCapture(int status);
     void captureRequested(const QVariantList& reply);
     void captureDone(const QVariantList& args);
+    void discardFailedCapture(int status);
     void serviceAvailable(const QVariantList& args);
     QString newImagePath();
 

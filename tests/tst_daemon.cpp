@@ -435,7 +435,7 @@ private slots:
             QVERIFY(QFile(QFile::decodeName(QFile::encodeName(photos) + '/'
                               + odd.value(i, QByteArray::number(i))))
                         .open(QIODevice::WriteOnly));
-        m_daemon->readOnlyPhotos = fault == "readonly";
+        m_daemon->photoMount = fault == "readonly" ? "ro" : "rw";
         startDaemon();
         checkServing(status);
         QVERIFY(QFile::exists(elsewhere.path() + "/precious.jpg"));
@@ -449,6 +449,68 @@ private slots:
             full ? 0 : 1);
         for (const QString& line : m_daemon->logLines())
             QVERIFY2(line.startsWith('<'), qPrintable(line)); // one record per line
+    }
+
+    // A capture the camera manager reports failed after it wrote part of the
+    // photo leaves no file; one that ends without its report keeps it.
+    void failedCaptureLeavesNoFile_data()
+    {
+        QTest::addColumn<int>("status"); // of CaptureDone; 1: none
+        QTest::addColumn<int>("answer"); // of CaptureSingle
+        QTest::addColumn<int>("taken");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("refused") << 1 << -7 << -7 << "removed";
+        QTest::newRow("no space") << -28 << 0 << -28 << "no space";
+        QTest::newRow("guard expires") << 1 << 0 << -51 << "kept";
+    }
+    void failedCaptureLeavesNoFile()
+    {
+        QFETCH(int, status);
+        QFETCH(int, answer);
+        QFETCH(int, taken);
+        QFETCH(QString, line);
+        startDaemon(true, 20000, {"PHOTOMANAGER_CAPTURE_TIMEOUT_MS=300"});
+        QVERIFY(m_mocks.captureWrites(m_daemon->dataDir(), "3000", status, answer));
+        PhotoClient client;
+        QCOMPARE(client.callStatus("TakePhoto"), 0);
+        QVERIFY(client.waitForSignal(QString("PhotoTaken(%1,").arg(taken)));
+        const QString name
+            = client.received.filter("PhotoTaken").first().section('/', -1).chopped(1);
+        QCOMPARE(QFile::exists(m_daemon->photoDir() + '/' + name), line == "kept");
+        QCOMPARE(m_daemon->logLines()
+                     .filter(QRegularExpression("<4>.*the file it left was removed"))
+                     .size(),
+            line == "kept" ? 0 : 1);
+        QCOMPARE(
+            m_daemon->countLines("no space left on the photo folder's"), int(line == "no space"));
+    }
+
+    // The photo folder on a 1 MiB file system of its own that something else
+    // fills up: each photo answered 0 is taken, the oldest going to make room
+    // for the next (as large as the largest of the newest), until even an
+    // empty folder has none: then -59.
+    void photoFolderFillsUp()
+    {
+        m_daemon->photoMount = "size=1m";
+        startDaemon();
+        const QString root = QString("/proc/%1/root").arg(m_daemon->process.processId());
+        QVERIFY(m_mocks.captureWrites(root + "/opt/quor/data", // 60 and 100 KiB in turn
+            "self.__setattr__('n', getattr(self, 'n', 0) + 1) or (60, 100)[self.n % 2] << 10"));
+        QFile filler(root + "/opt/quor/data/photo/.filler"); // neither counted nor touched
+        QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        PhotoClient client;
+        int taken = 0, status;
+        for (; taken < 100 && (status = client.callStatus("TakePhoto")) == 0; ++taken) {
+            QVERIFY(client.waitForSignal("PhotoTaken(", 20000));
+            QVERIFY2(client.received.filter("PhotoTaken").first().startsWith("PhotoTaken(0,"),
+                qPrintable(client.received.filter("PhotoTaken").first()));
+            client.received.clear();
+            if (taken >= 12)
+                filler.write(QByteArray(40 << 10, 'x'));
+        }
+        QCOMPARE(status, -59);
+        QVERIFY(taken > 12 && m_daemon->waitForLine("file system is full"));
+        QVERIFY(m_daemon->countLines("remove exceeding file") > 2);
     }
 
     // Retention settings reach the binary: a size limit trims one of three

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -41,6 +42,54 @@ class TestFolderManager : public QObject {
     {
         return m_log->messages().filter(kRemoved).replaceInStrings(kRemoved, "");
     }
+    // One change from outside: 0, 1 a file created or written, 2 deleted, 3
+    // renamed, 4 moved out, 5 moved in, 6 touched, 7 hard-linked, 8 a
+    // symbolic link, 9 a sub-folder; t the time stamped.
+    static void change(const QByteArray& photo, const QByteArray& out, int op, const QByteArray& a,
+        const QByteArray& b, qint64 t, int size)
+    {
+        static const char zeros[1 << 18] = {};
+        const struct timespec times[2] = {{t, 0}, {t, 0}};
+        const int fd = op < 2 ? ::open(photo + a, O_CREAT | O_WRONLY | O_NOFOLLOW, 0644) : -1;
+        if (fd >= 0 && ::ftruncate(fd, 0) == 0 && ::write(fd, zeros, size_t(size)) >= 0)
+            ::futimens(fd, times);
+        ::close(fd);
+        if (op == 2 && ::unlink(photo + a) != 0)
+            ::rmdir(photo + a);
+        ::rename(op == 3 || op == 4 ? photo + a
+                : op == 5           ? out + a
+                                    : "",
+            op == 4 ? out + b : photo + b);
+        if (op == 6)
+            ::utimensat(AT_FDCWD, photo + a, times, AT_SYMLINK_NOFOLLOW);
+        // Changes that do not apply fail, as they may from outside too.
+        const int failed = ::link(op == 7 ? photo + a : "", photo + b)
+            + ::symlink(op == 8 ? a.constData() : "", photo + b);
+        Q_UNUSED(failed);
+        ::mkdir(op == 9 ? photo + b : "", 0755);
+    }
+    // Every entry below root, links and hidden ones included, with its size,
+    // links and time.
+    static QStringList contents(const QByteArray& root)
+    {
+        QStringList entries;
+        QDirIterator it(QFile::decodeName(root),
+            QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+            QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            struct stat st;
+            const QByteArray path = QFile::encodeName(it.next());
+            ::lstat(path, &st);
+            entries << QString("%1 %2 %3 %4 %5")
+                           .arg(QFile::decodeName(path.mid(root.size())))
+                           .arg(st.st_mode)
+                           .arg(st.st_size)
+                           .arg(st.st_nlink)
+                           .arg(S_ISREG(st.st_mode) ? st.st_mtim.tv_sec : 0);
+        }
+        entries.sort();
+        return entries;
+    }
 
 private slots:
     void init()
@@ -61,9 +110,11 @@ private slots:
     }
 
     // The count of 100, then the settings' limits (512 KiB files with a size
-    // limit, a 4 MiB tmpfs with a free one): the oldest go, in QDir's order, until
-    // all hold. Free space out of reach costs no file and is refused on each trim;
-    // a bad value is named once (an unchanged file is not parsed again).
+    // limit, a 4 MiB tmpfs with a free one or filled up, where the next photo
+    // needs room): the oldest go, in QDir's order but those stamped later than
+    // the clock first, until all hold. Free space out of reach costs no file and
+    // is refused on each trim; a bad value is named once (an unchanged file is
+    // not parsed again).
     void trimsOldest_data()
     {
         QTest::addColumn<QString>("keys");
@@ -80,6 +131,12 @@ private slots:
         QTest::newRow("free out of reach") << "min_free_megabytes=5" << 2 << 0 << "under min_free_megabytes";
         QTest::newRow("all, free strictest") << "max_photos=5 max_megabytes=2 min_free_megabytes=3" << 6 << 4 << "";
         QTest::newRow("count, free out of reach") << "max_photos=1 min_free_megabytes=9" << 3 << 2 << "under min_free_megabytes";
+        QTest::newRow("full: room for the next") << "full" << 3 << 1 << "";
+        QTest::newRow("full, room out of reach") << "full link" << 1 << 0 << "is full: 0 bytes free, the next photo needs 524288";
+        QTest::newRow("future, count") << "max_photos=5 future" << 9 << 4 << "";
+        QTest::newRow("future, max_megabytes") << "max_megabytes=1 future" << 4 << 2 << "";
+        QTest::newRow("future, min_free") << "min_free_megabytes=2 future" << 6 << 2 << "";
+        QTest::newRow("future, full") << "full future" << 4 << 1 << "";
         QTest::newRow("not a number") << "max_photos=many" << 101 << 1 << "/max_photos in";
         QTest::newRow("no photos") << "max_photos=0" << 3 << 0 << "/max_photos in";
         QTest::newRow("negative") << "max_megabytes=-1" << 3 << 0 << "/max_megabytes in";
@@ -92,24 +149,41 @@ private slots:
         QFETCH(int, files);
         QFETCH(int, gone);
         QFETCH(QString, line);
-        if (keys.contains("free") && !m_mounts)
+        const bool tmpfs = keys.contains(QRegularExpression("free|full"));
+        if (tmpfs && !m_mounts)
             QSKIP("needs root for a tmpfs in a private mount namespace");
-        QVERIFY(!keys.contains("free") || ::mount("tmpfs", m_photos, "tmpfs", 0, "size=4m") == 0);
-        const bool link = keys.endsWith(" link"); // the oldest has a second name: frees nothing
+        QVERIFY(!tmpfs || ::mount("tmpfs", m_photos, "tmpfs", 0, "size=4m") == 0);
+        const bool link = keys.contains(" link"); // the oldest has a second name: frees nothing
+        const bool future = keys.contains(" future"), full = keys.startsWith("full");
         const QByteArray padding = keys.endsWith(" big") ? "#" + QByteArray(65536, 'x') : "";
-        writeSettings(keys.remove(QRegularExpression(" link| big")).replace(' ', '\n').toUtf8()
+        writeSettings(
+            keys.remove(QRegularExpression("full| link| big| future")).replace(' ', '\n').toUtf8()
             + '\n' + padding);
-        for (int i = 0; i < files; ++i)
-            makeFile((i % 2 ? "img_" : "IMG_") + QByteArray::number(999 - i),
-                1700000000 + i / 2, // names against age, pairs of equal times
-                keys.contains("megabytes") ? 512 : 0);
-        const QStringList order
+        const qint64 now = QDateTime::currentSecsSinceEpoch();
+        QStringList ahead; // with future: every third a day ahead of the clock, the newest 2 s
+        for (int i = 0; i < files; ++i) {
+            const QByteArray name = (i % 2 ? "img_" : "IMG_") + QByteArray::number(999 - i);
+            const bool later = future && i % 3 == 0 && i < files - 1;
+            makeFile(name,
+                later                          ? now + 86400 + i / 2
+                    : future && i == files - 1 ? now + 2
+                                               : 1700000000 + i / 2, // names against age, pairs
+                keys.contains("megabytes") || full ? 512 : 0);
+            ahead << (later ? name : "");
+        }
+        QStringList order
             = QDir(QFile::decodeName(m_photos)).entryList(QDir::Files, QDir::Time | QDir::Reversed);
+        std::stable_partition(
+            order.begin(), order.end(), [&](auto& n) { return ahead.contains(n); });
         QVERIFY(!link
             || ::link(m_photos + '/' + QFile::encodeName(order.first()), m_photos + "/.linked")
                 == 0);
+        const int filler = full ? ::open(m_photos + "/.filler", O_CREAT | O_WRONLY, 0644) : -1;
+        static const char chunk[4096] = {};
+        while (filler >= 0 && ::write(filler, chunk, sizeof chunk) > 0) { }
+        ::close(filler);
         const FolderManager manager(m_photos.constData(), 100);
-        const bool ok = !line.startsWith("under");
+        const bool ok = !line.contains(QRegularExpression("^under|is full"));
         QVERIFY(manager.RemoveExceedingFiles() == ok);
         QCOMPARE(removed(), order.mid(0, gone));
         QVERIFY(manager.RemoveExceedingFiles() == ok); // nothing more goes
@@ -140,23 +214,88 @@ private slots:
         QCOMPARE(removed().mid(0, 2), (QStringList{"%s%n", "new\\nline"}));
     }
 
-    // A folder unchanged since its last count is not listed again, but every
-    // change is seen, also once the folder's times have settled.
-    void settledFolderChanges()
+    // Random changes from outside between trims, under random limits and a
+    // clock that moves (in a zone with a change of the UTC offset among the
+    // stamps): the index trims exactly as a listing at every trim does, the
+    // same files going in the same order, also through an overflowed event
+    // queue, a replaced folder, or without inotify.
+    void indexTrimsAsListing_data()
     {
-        makeFile("a", 1700000000);
-        const FolderManager manager(m_photos.constData(), 1);
-        struct stat folder;
-        QVERIFY(QTest::qWaitFor(
-            [&] {
-                return ::stat(m_photos, &folder) == 0
-                    && QDateTime::currentSecsSinceEpoch() > folder.st_ctim.tv_sec + 3;
-            },
-            10000));
-        QVERIFY(manager.RemoveExceedingFiles() && manager.RemoveExceedingFiles());
-        makeFile("b", 1700000001);
-        QVERIFY(manager.RemoveExceedingFiles());
-        QCOMPARE(removed(), QStringList{"a"});
+        QTest::addColumn<QString>("line");
+        QTest::newRow("changes") << "";
+        QTest::newRow("overflow") << "listed anew: its events overflowed the queue";
+        QTest::newRow("replaced") << "listed anew: it was moved, deleted or replaced";
+        QTest::newRow("no inotify") << "not watched (inotify: Too many open files)";
+    }
+    void indexTrimsAsListing()
+    {
+        QFETCH(QString, line);
+        if (!m_mounts)
+            QSKIP("needs root for a tmpfs in a private mount namespace");
+        qputenv("TZ", "Europe/Berlin"); // 2023-10-29 01:00 UTC: 03:00 back to 02:00
+        static qint64 now = 1698541200 + 100; // seconds
+        FolderManager::setClock([] { return now * 1000000000; });
+        const QByteArray roots[2] = {m_photos + "/indexed", m_photos + "/listed"};
+        const auto restore = qScopeGuard([&] {
+            qputenv("TZ", "UTC");
+            FolderManager::setClock(nullptr);
+            for (const QByteArray& root : roots)
+                ::umount2(root, MNT_DETACH);
+        });
+        for (const QByteArray& root : roots)
+            QVERIFY(::mkdir(root, 0755) == 0 && ::mount("tmpfs", root, "tmpfs", 0, "size=512k") == 0
+                && ::mkdir(root + "/photo", 0755) == 0 && ::mkdir(root + "/out", 0755) == 0);
+        struct rlimit files;
+        QVERIFY(::getrlimit(RLIMIT_NOFILE, &files) == 0);
+        const struct rlimit few
+            = {rlim_t(::dup(0) + 1), files.rlim_max}; // the folder's fd, no more
+        ::close(int(few.rlim_cur) - 1);
+        QVERIFY(line.isEmpty() || !line.startsWith("not") || ::setrlimit(RLIMIT_NOFILE, &few) == 0);
+        const FolderManager indexed(roots[0] + "/photo", 5);
+        QVERIFY(::setrlimit(RLIMIT_NOFILE, &files) == 0);
+        const FolderManager listed(roots[1] + "/photo", 5, FolderManager::Watch::Off);
+        const QList<QByteArray> names{
+            "a", "b", "c", "d", "IMG_1", "img_1", "\xc3\xa9t\xc3\xa9", "\xff", ".h", "s", "s/a"};
+        QRandomGenerator random(6);
+        for (int round = 0; round < 300;
+             ++round, now += random.bounded(3) ? 1 : -86400 * (round % 2 * 2 - 1)) {
+            for (int n = random.bounded(1, 8); n > 0; --n) {
+                const int op = random.bounded(10),
+                          size = random.bounded(3) << 16 | random.bounded(2);
+                const QByteArray a = names.at(random.bounded(names.size()));
+                const QByteArray b = names.at(random.bounded(names.size()));
+                const qint64 t = QList<qint64>{1698541198, 1698541199, 1698541201, now - 3600,
+                    now + 2, now + 6, now + 86400}
+                                     .at(random.bounded(7));
+                for (const QByteArray& root : roots)
+                    change(root + "/photo/", root + "/out/", op, a, b, t, size);
+            }
+            for (int i = 0; round == 75 && line.contains("overflow") && i < 20000; ++i)
+                for (const QByteArray& root : roots) // two files' times in turns
+                    change(root + "/photo/", "", i < 2 ? 0 : 6, names.at(i % 2), "", i, 0);
+            for (const QByteArray& root : roots)
+                QVERIFY(round != 75 || !line.contains("replaced")
+                    || (::rename(root + "/photo", root + "/out/old") == 0
+                        && ::mkdir(root + "/photo", 0755) == 0));
+            if (random.bounded(4) == 0)
+                writeSettings(QString("max_photos=%1\nmax_megabytes=%2\nmin_free_megabytes=%3\n#%4")
+                                  .arg(random.bounded(1, 20))
+                                  .arg(random.bounded(2))
+                                  .arg(random.bounded(4) / 3)
+                                  .arg(round)
+                                  .toUtf8());
+            const int before = m_log->lines.size();
+            const bool kept = indexed.RemoveExceedingFiles();
+            const int between = m_log->lines.size();
+            QCOMPARE(listed.RemoveExceedingFiles(), kept);
+            const QRegularExpression own("^photo folder (listed|not) .*"); // the index's own
+            const QStringList all = m_log->messages().replaceInStrings(own, "");
+            QCOMPARE(all.mid(before, between - before).filter(QRegularExpression(".")),
+                all.mid(between).filter(QRegularExpression(".")));
+            QCOMPARE(contents(roots[0]), contents(roots[1]));
+        }
+        QVERIFY(line.isEmpty()
+            || m_log->levels(line) == (QList<unsigned>{line.startsWith("not") ? 2u : 4u}));
     }
 
     // A file that cannot go (a mount point) is skipped for the next; limits out of

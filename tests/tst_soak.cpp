@@ -7,9 +7,10 @@
 #include <algorithm>
 
 // make soak: photos one by one through the binary with the benchmarks' fast
-// sibling fakes. Each must be reported under a new name, over no photo (the
-// fake writes none), in a folder of at most 101 files; the daemon's memory
-// must not grow after warm-up nor its log hold a failure line.
+// sibling fakes, whose camera writes each photo. Each must be reported under a
+// new name, not one in the folder before it, in a folder of at most 101
+// files; the daemon's memory must not grow after warm-up nor its log hold a
+// failure line.
 class TestSoak : public QObject {
     Q_OBJECT
 
@@ -22,11 +23,11 @@ private slots:
         if (photos <= 0)
             QSKIP("make soak sets SOAK_PHOTOS");
         QVERIFY(m_bus.start());
-        QProcess peers[3];
+        DaemonProcess daemon;
+        QProcess peers[3]; // the camera writes each photo, as the device's does
         for (int i = 0; i < 3; ++i)
             peers[i].start(qEnvironmentVariable("PHOTOMANAGER_BENCH_PEER"),
-                {QStringList{"camera", "rgb", "status"}.at(i)});
-        DaemonProcess daemon;
+                {QStringList{"camera", "rgb", "status"}.at(i), daemon.dataDir()});
         QVERIFY(daemon.start() && daemon.waitForService());
         QVERIFY(daemon.waitForLine("statemachine available"));
         PhotoClient client;
@@ -34,13 +35,15 @@ private slots:
         QList<qint64> memory; // resident pages every 500 photos
         for (int n = 1; n <= photos; ++n) {
             client.received.clear();
+            const QStringList before = QDir(daemon.photoDir()).entryList(QDir::Files);
             QCOMPARE(client.callStatus("TakePhoto"), 0);
             QVERIFY2(client.waitForSignal("PhotoTaken"), qPrintable(QString::number(n)));
             const QString taken = client.received.filter("PhotoTaken").first();
             const QString name = taken.section('/', -1).chopped(1);
             QVERIFY2(taken.startsWith("PhotoTaken(0,") && !names.contains(name), qPrintable(taken));
             names << name;
-            QVERIFY2(QFile(daemon.photoDir() + '/' + name).open(QIODevice::NewOnly), "overwrite");
+            QVERIFY2(!before.contains(name) && QFile::exists(daemon.photoDir() + '/' + name),
+                "overwrite");
             QVERIFY(QDir(daemon.photoDir()).entryList(QDir::Files).size() <= 101);
             QFile statm(QStringLiteral("/proc/%1/statm").arg(daemon.process.processId()));
             if ((n % 500 == 0 || n == photos) && statm.open(QIODevice::ReadOnly)) {

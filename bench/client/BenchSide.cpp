@@ -12,6 +12,9 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 using namespace BusNames;
 
@@ -21,7 +24,8 @@ BenchSide::BenchSide(Kind kind, const BenchPrograms& programs, const BenchFolder
     , m_filesDir(folders.filesRoot + QStringLiteral("/photomanager-bench-%1-XXXXXX").arg(name()))
     , m_runtimeDir(
           folders.runtimeRoot + QStringLiteral("/photomanager-bench-%1-run-XXXXXX").arg(name()))
-    , m_connectionName(QStringLiteral("bench-") + name())
+    // Several sides of a kind may run at once, each on its own bus.
+    , m_connectionName(QStringLiteral("bench-%1-%2").arg(name()).arg(quintptr(this)))
 {
 }
 
@@ -50,11 +54,18 @@ QString BenchSide::name() const
     return QStringLiteral("floor");
 }
 
-bool BenchSide::start(int photoFiles)
+bool BenchSide::start(int photoFiles, int maxPhotos)
 {
     if (!m_filesDir.isValid() || !m_runtimeDir.isValid()
         || !QDir(m_filesDir.path()).mkpath(QStringLiteral("data/config"))
         || !fillPhotoFolder(m_kind == Kind::Daemon ? photoFiles : 0))
+        return false;
+    QFile settings(m_filesDir.path() + QStringLiteral("/data/config/settings.ini"));
+    if (maxPhotos > 0
+        && (!settings.open(QIODevice::WriteOnly)
+            || settings.write(
+                   QByteArray("[PHOTOMANAGER]\nmax_photos=") + QByteArray::number(maxPhotos) + '\n')
+                < 0))
         return false;
     if (!m_bus.start())
         return false;
@@ -66,8 +77,12 @@ bool BenchSide::start(int photoFiles)
     const QStringList peerNames{QString::fromLatin1(kCameraService),
         QString::fromLatin1(kRgbService), QString::fromLatin1(kStatusService)};
     for (int i = 0; i < peers.size(); ++i) {
+        // The camera writes its photos into this side's data folder.
+        const QStringList arguments = i == 0
+            ? QStringList{peers[i], m_filesDir.path() + QStringLiteral("/data")}
+            : QStringList{peers[i]};
         m_peers.push_back(
-            std::make_unique<ServiceProcess>(m_programs.peer, QStringList{peers[i]}, busAddress()));
+            std::make_unique<ServiceProcess>(m_programs.peer, arguments, busAddress()));
         if (!m_peers.back()->start() || !waitForName(peerNames[i], true, 10000))
             return false;
     }
@@ -195,18 +210,21 @@ bool BenchSide::fillPhotoFolder(int files)
     const QString dir = photoDir();
     if (!QDir().mkpath(dir))
         return false;
-    for (int i = 0; i < files; ++i) {
-        const QString path
-            = dir + QStringLiteral("/image_20200101%1.jpg").arg(i, 6, 10, QLatin1Char('0'));
-        QFile file(path);
-        if (!file.open(QIODevice::WriteOnly) || file.write("jpeg") != 4)
-            return false;
-        file.close();
+    const int dirFd
+        = ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    bool ok = dirFd >= 0;
+    for (int i = 0; i < files && ok; ++i) {
+        char name[40];
+        std::snprintf(name, sizeof name, "image_20200101%06d.jpg", i);
+        const int fd = ::openat(dirFd, name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         const timespec times[2] = {{1577836800 + i, 0}, {1577836800 + i, 0}};
-        if (::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) != 0)
-            return false;
+        ok = fd >= 0 && ::write(fd, "jpeg", 4) == 4 && ::futimens(fd, times) == 0;
+        if (fd >= 0)
+            ::close(fd);
     }
-    return true;
+    if (dirFd >= 0)
+        ::close(dirFd);
+    return ok;
 }
 
 bool BenchSide::waitForName(const QString& name, bool owned, int timeoutMs)

@@ -56,7 +56,8 @@ public:
 
     // Bus, siblings, then the service; ready when the service owns its name
     // and, for the daemon, its state machine has switched the camera off.
-    bool start(int photoFiles);
+    // maxPhotos above 0 goes into the daemon's settings file.
+    bool start(int photoFiles, int maxPhotos = 0);
     // Starts the service alone; ownedNs tells when its name was seen owned.
     bool startService(qint64* ownedNs = nullptr, int timeoutMs = 30000);
     // Stops the service and waits until its name is released.

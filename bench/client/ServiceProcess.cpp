@@ -65,7 +65,7 @@ bool ServiceProcess::start()
         m_process.setStandardOutputFile(QProcess::nullDevice());
         m_process.start(command.first(), command.mid(1));
     } else {
-        const QStringList sandboxed = sandboxCommand(m_dataDir, false, command);
+        const QStringList sandboxed = sandboxCommand(m_dataDir, QStringLiteral("rw"), command);
         m_process.start(sandboxed.first(), sandboxed.mid(1));
     }
     return m_process.waitForStarted(10000);

@@ -118,9 +118,10 @@ double TrimBench::trimOnce(bool daemon, int files, unsigned seed) const
     bool trimmed = false;
     qint64 elapsed = 0;
     if (daemon) {
-        // Made once at start-up in the daemon; only the trim is timed.
-        const FolderManager manager(path.constData(), kLimit);
+        // A folder the daemon has not seen: its index is made (one listing),
+        // then the trim walks it.
         const qint64 start = nowNs();
+        const FolderManager manager(path.constData(), kLimit);
         trimmed = manager.RemoveExceedingFiles();
         elapsed = nowNs() - start;
     } else {

@@ -5,7 +5,8 @@
 
 class ResultTable;
 
-// FolderManager::RemoveExceedingFiles, as linked into the daemon, against a
+// FolderManager (made, which indexes the folder, and its first
+// RemoveExceedingFiles), as linked into the daemon, against a
 // plain C++ trim, on folders of several sizes with a limit of 100. Each run
 // gets a freshly made folder whose modification times are shuffled against
 // the names, so the sort has work to do.

@@ -6,15 +6,18 @@
 #include <QObject>
 #include <QString>
 
-// The camera manager, answering at once. A capture is acknowledged with 0
-// and CaptureDone(0, path) follows right after the reply; no file is
-// written, so the photo folder the daemon trims stays as the bench made it.
+// The camera manager, answering at once. A capture writes a small file at
+// the path it is given, as the device's camera manager writes a photo, so the
+// service's photo folder grows by one at every photo and its trim runs; the
+// service's /opt/quor/data is dataDir here, outside its mount namespace. The
+// capture is acknowledged with 0 and CaptureDone(0, path) follows right after
+// the reply.
 class FakeCameraManager : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", QUOR_CAMERA_INTERFACE)
 
 public:
-    explicit FakeCameraManager(QObject* parent = nullptr);
+    explicit FakeCameraManager(const QString& dataDir, QObject* parent = nullptr);
 
 signals:
     void CaptureDone(int Status, const QString& ImagePath);
@@ -28,5 +31,6 @@ public slots:
 private:
     int acknowledgeCapture(const QString& imagePath);
 
+    QString m_dataDir;
     bool m_active;
 };

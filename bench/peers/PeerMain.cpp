@@ -1,5 +1,6 @@
 // One fast sibling service on the session bus: photomanager_bench_peer
-// camera|rgb|status.
+// camera [DATA_DIR]|rgb|status; the camera writes its photos into DATA_DIR,
+// the service's /opt/quor/data seen from outside its mount namespace.
 
 #include "FakeCameraManager.h"
 #include "FakeRgbManager.h"
@@ -20,7 +21,8 @@ int main(int argc, char** argv)
     QString service;
     QString path;
     if (std::strcmp(mode, "camera") == 0) {
-        peer = std::make_unique<FakeCameraManager>();
+        peer = std::make_unique<FakeCameraManager>(
+            argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString());
         service = QString::fromLatin1(BusNames::kCameraService);
         path = QString::fromLatin1(BusNames::kCameraPath);
     } else if (std::strcmp(mode, "rgb") == 0) {
@@ -32,7 +34,7 @@ int main(int argc, char** argv)
         service = QString::fromLatin1(BusNames::kStatusService);
         path = QString::fromLatin1(BusNames::kStatusPath);
     } else {
-        std::fprintf(stderr, "usage: %s camera|rgb|status\n", argv[0]);
+        std::fprintf(stderr, "usage: %s camera [DATA_DIR]|rgb|status\n", argv[0]);
         return 2;
     }
 

@@ -3,8 +3,8 @@
 #include "common/Log.h"
 
 #include <QFile>
+#include <QFileInfo>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -19,14 +19,6 @@
 
 namespace {
 
-struct Entry {
-    QByteArray name; // as stored on disk, for unlinkat and the log
-    QString decodedName; // as QDir names it, for the tie order
-    qint64 localMsecs; // modification time as local wall-clock milliseconds
-    qint64 size; // what the size limit counts
-    qint64 freed; // what removing it gives back to the file system
-};
-
 // The folder as the limits see it.
 struct Usage {
     qint64 files;
@@ -34,124 +26,57 @@ struct Usage {
     qint64 freeBytes;
 };
 
-// 0 for maxBytes or minFreeBytes: no limit.
+// 0 for maxBytes, minFreeBytes or roomBytes: no limit.
 struct Limits {
     qint64 maxFiles;
     qint64 maxBytes;
-    qint64 minFreeBytes;
+    qint64 minFreeBytes; // as configured
+    qint64 roomBytes; // what the next photo needs, as the newest show it
 
+    qint64 freeNeeded() const
+    {
+        return std::max(minFreeBytes, roomBytes);
+    }
     bool exceeded(const Usage& usage) const
     {
         return usage.files > maxFiles || (maxBytes > 0 && usage.bytes > maxBytes)
-            || usage.freeBytes < minFreeBytes;
+            || usage.freeBytes < freeNeeded();
+    }
+    // The limits that removals can meet: free space that even an empty
+    // folder would leave short is not sought, so that no file goes for it in
+    // vain.
+    Limits reachable(qint64 freeWithoutFiles) const
+    {
+        Limits goal = *this;
+        if (freeWithoutFiles < freeNeeded())
+            goal.minFreeBytes = goal.roomBytes = 0;
+        return goal;
     }
 };
 
-// The modification time as QDir's time sort compares it: local wall-clock
-// time read as if it were UTC. Converted once per file; QDir converts on every
-// comparison, which re-reads the time zone each time.
-qint64 localWallClockMsecs(const struct stat& st)
+// The room the next photo needs is that of the largest of the newest few: one
+// photo of a darker scene, or an odd small file, does not shrink it.
+const size_t kNewestForRoom = 3;
+
+qint64 (*g_clock)() = nullptr;
+
+qint64 realTimeNs()
 {
-    struct tm local = {};
-    const time_t seconds = st.st_mtim.tv_sec;
-    localtime_r(&seconds, &local);
-    return (static_cast<qint64>(seconds) + local.tm_gmtoff) * 1000 + st.st_mtim.tv_nsec / 1000000;
+    if (g_clock)
+        return g_clock();
+    struct timespec now = {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<qint64>(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
-// Oldest first, and among equal times the order of QDir::Time | QDir::Reversed:
-// names compared case-sensitively, the greater first.
-bool olderFirst(const Entry& a, const Entry& b)
-{
-    if (a.localMsecs != b.localMsecs)
-        return a.localMsecs < b.localMsecs;
-    return a.decodedName.compare(b.decodedName) > 0;
-}
-
-// Calls visit with the name of each visible regular file of an open folder
-// (what QDir::Files | QDir::NoSymLinks lists), without following any link.
-// The directory entry's type decides; only entries of unknown type are stat'ed.
-template <typename Visit> void forEachRegularFile(int dirFd, Visit visit)
-{
-    const int listFd = ::dup(dirFd);
-    DIR* dir = listFd < 0 ? nullptr : ::fdopendir(listFd);
-    if (!dir) {
-        if (listFd >= 0)
-            ::close(listFd);
-        return;
-    }
-    // The copy shares the folder's read position with dirFd: start over.
-    ::rewinddir(dir);
-    while (const dirent* item = ::readdir(dir)) {
-        if (item->d_name[0] == '.')
-            continue;
-        struct stat st;
-        if (item->d_type == DT_REG
-            || (item->d_type == DT_UNKNOWN
-                && ::fstatat(dirFd, item->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0
-                && S_ISREG(st.st_mode)))
-            visit(item->d_name);
-    }
-    ::closedir(dir);
-}
-
-std::vector<QByteArray> regularFileNames(int dirFd)
-{
-    std::vector<QByteArray> names;
-    forEachRegularFile(dirFd, [&names](const char* name) { names.emplace_back(name); });
-    return names;
-}
-
-// Counting is what every photo pays; it allocates nothing.
-qint64 regularFileCount(int dirFd)
-{
-    qint64 count = 0;
-    forEachRegularFile(dirFd, [&count](const char*) { ++count; });
-    return count;
-}
-
-// The files with their times and sizes, for those that are still regular
-// files. A file with other links frees nothing when it goes.
-std::vector<Entry> withTimes(int dirFd, const std::vector<QByteArray>& names)
-{
-    std::vector<Entry> entries;
-    entries.reserve(names.size());
-    for (const QByteArray& name : names) {
-        struct stat st;
-        if (::fstatat(dirFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0
-            && S_ISREG(st.st_mode))
-            entries.push_back({name, QFile::decodeName(name), localWallClockMsecs(st), st.st_size,
-                st.st_nlink == 1 ? static_cast<qint64>(st.st_blocks) * 512 : 0});
-    }
-    return entries;
-}
-
-// Free space for unprivileged writers, looked up only when a limit asks for
-// it; a file system that cannot tell counts as having enough.
-qint64 freeBytes(int dirFd, qint64 minFreeBytes)
+// Free space for unprivileged writers; a file system that cannot tell counts
+// as having enough.
+qint64 freeBytes(int dirFd)
 {
     struct statvfs fs;
-    if (minFreeBytes <= 0 || ::fstatvfs(dirFd, &fs) != 0)
+    if (::fstatvfs(dirFd, &fs) != 0)
         return std::numeric_limits<qint64>::max() / 2;
     return static_cast<qint64>(fs.f_bavail) * static_cast<qint64>(fs.f_frsize);
-}
-
-Usage usageOf(const std::vector<Entry>& files, qint64 freeBytes)
-{
-    Usage usage{static_cast<qint64>(files.size()), 0, freeBytes};
-    for (const Entry& file : files)
-        usage.bytes += file.size;
-    return usage;
-}
-
-// The limits that removals can meet: a free-space limit that even an empty
-// folder would leave unmet is dropped, so that no file goes for it in vain.
-Limits reachable(Limits limits, const std::vector<Entry>& files, qint64 freeBytes)
-{
-    for (const Entry& file : files)
-        freeBytes += file.freed;
-    if (freeBytes < limits.minFreeBytes)
-        limits.minFreeBytes = 0;
-    return limits;
 }
 
 // Says why the folder cannot be used; the callers' refusal line names only
@@ -171,87 +96,174 @@ void reportUnusableFolder(const QByteArray& path, int openError)
             std::strerror(openError));
 }
 
-// No file system's times are coarser (FAT's are): a folder whose times are
-// older than this when it is counted cannot change again without changing them.
-const qint64 kSettledNs = 2000000000;
-
-qint64 nanoseconds(const struct timespec& time)
+// The other names of a file removed from a listing have one link less: the
+// last of them to go frees the file's space.
+void removedFromListing(std::vector<PhotoFolderIndex::Listed>* listing, size_t i)
 {
-    return static_cast<qint64>(time.tv_sec) * 1000000000 + time.tv_nsec;
+    const PhotoFolderIndex::File removed = (*listing)[i].second;
+    for (size_t other = i + 1; removed.links > 1 && other < listing->size(); ++other) {
+        PhotoFolderIndex::File& file = (*listing)[other].second;
+        if (file.device == removed.device && file.inode == removed.inode)
+            --file.links;
+    }
 }
 
-bool sameTime(const struct timespec& a, const struct timespec& b)
+// What the limits need of the files in trim order.
+struct Contents {
+    qint64 files;
+    qint64 bytes;
+    qint64 freeable;
+    qint64 newest; // the largest allocation among the newest few
+};
+
+Contents contentsOf(const std::vector<PhotoFolderIndex::Listed>& sorted)
 {
-    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+    Contents contents{static_cast<qint64>(sorted.size()), 0, 0, 0};
+    for (size_t i = 0; i < sorted.size(); ++i) {
+        contents.bytes += sorted[i].second.size;
+        contents.freeable += sorted[i].second.freed();
+        if (i + kNewestForRoom >= sorted.size())
+            contents.newest = std::max(contents.newest, sorted[i].second.allocated);
+    }
+    return contents;
+}
+
+// With fewer files than kNewestForRoom to go by, a folder emptied to make
+// room still knows what a photo needs: the room last found counts too.
+Limits limitsOf(const RetentionSettings& settings, qint64* room, const Contents& contents)
+{
+    *room = contents.files < qint64(kNewestForRoom) ? std::max(contents.newest, *room)
+                                                    : contents.newest;
+    return {settings.maxPhotos(), settings.maxBytes(), settings.minFreeBytes(), *room};
 }
 
 } // namespace
 
-// Listing is what every photo would pay: a folder that has not changed since
-// its last count (no entry added, removed or renamed changes neither its
-// modification nor its change time) is not listed again.
-qint64 FolderManager::regularFiles(int dirFd) const
-{
-    struct timespec now;
-    struct stat folder;
-    if (::clock_gettime(CLOCK_REALTIME, &now) != 0 || ::fstat(dirFd, &folder) != 0) {
-        m_count.files = -1;
-        return regularFileCount(dirFd);
-    }
-    if (m_count.files >= 0 && folder.st_dev == m_count.device && folder.st_ino == m_count.inode
-        && sameTime(folder.st_mtim, m_count.modified) && sameTime(folder.st_ctim, m_count.changed))
-        return m_count.files;
-    const qint64 files = regularFileCount(dirFd);
-    const qint64 latest = std::max(nanoseconds(folder.st_mtim), nanoseconds(folder.st_ctim));
-    // A change within the granularity of the times might leave them as they
-    // are: such a count is not kept.
-    m_count = {folder.st_dev, folder.st_ino, folder.st_mtim, folder.st_ctim,
-        nanoseconds(now) - latest > kSettledNs ? files : -1};
-    return files;
-}
-
-FolderManager::FolderManager(const char* path, int maxFiles)
+FolderManager::FolderManager(const char* path, int maxFiles, Watch watch)
     : m_photoDir(QString::fromLocal8Bit(path))
     , m_settings(maxFiles)
+    , m_room(0)
+    , m_watch(watch == Watch::Inotify)
+    , m_lost(false)
 {
+    const QByteArray folder = QFile::encodeName(m_photoDir.path());
+    const int dirFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (dirFd >= 0 && !watchFolder(dirFd, realTimeNs()))
+        ::close(dirFd);
 }
 
+// The index takes dirFd. Without inotify the folder is listed at every trim
+// from then on, as it was before there was an index.
+bool FolderManager::watchFolder(int dirFd, qint64 nowNs) const
+{
+    if (!m_watch)
+        return false;
+    const int error = m_index.watch(QFile::encodeName(m_photoDir.path()), dirFd, nowNs);
+    if (error == 0)
+        return true;
+    PM_LOG(2, "[%s:%d] %s: photo folder not watched (inotify: %s): each photo lists it whole",
+        std::strerror(error));
+    m_watch = false;
+    return false;
+}
+
+// The folder's descriptor for this trim: the index's, brought up to date or
+// made anew for whatever the path names now, so that it is exact when it is
+// used; without an index, one of its own. -1 when the folder cannot be used.
+int FolderManager::folderFd(const QByteArray& path, qint64 nowNs) const
+{
+    if (m_index.watching() && !m_index.watches(path)) {
+        m_index.stop();
+        m_lost = true;
+    }
+    m_index.update(nowNs);
+    m_lost = m_index.watchLost() || m_lost;
+    if (m_index.watching())
+        return m_index.folderFd();
+    const int dirFd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (dirFd < 0) {
+        reportUnusableFolder(path, errno);
+        return -1;
+    }
+    if (m_watch && m_lost)
+        PM_LOG(4, "[%s:%d] %s: photo folder listed anew: it was moved, deleted or replaced");
+    m_lost = false;
+    return watchFolder(dirFd, nowNs) ? m_index.folderFd() : dirFd;
+}
+
+// Walks the files from the oldest. With the index each is looked at once
+// more before it goes: one changed since its events were read is put back in
+// its place, and the walk goes on.
 bool FolderManager::RemoveExceedingFiles() const
 {
     m_settings.Refresh();
     const QByteArray path = QFile::encodeName(m_photoDir.path());
-    const int dirFd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (dirFd < 0) {
-        reportUnusableFolder(path, errno);
+    const qint64 now = realTimeNs();
+    const int dirFd = folderFd(path, now);
+    if (dirFd < 0)
         return false;
-    }
-
-    const Limits limits{m_settings.maxPhotos(), m_settings.maxBytes(), m_settings.minFreeBytes()};
-    // Names, sizes and times are read only when a limit may be exceeded.
-    Usage usage{regularFiles(dirFd), 0, freeBytes(dirFd, limits.minFreeBytes)};
-    if (limits.exceeded(usage) || limits.maxBytes > 0) {
-        std::vector<Entry> files = withTimes(dirFd, regularFileNames(dirFd));
-        usage = usageOf(files, usage.freeBytes);
-        const Limits goal = reachable(limits, files, usage.freeBytes);
-        if (goal.exceeded(usage))
-            std::sort(files.begin(), files.end(), olderFirst);
-        for (const Entry& file : files) {
-            if (!goal.exceeded(usage))
-                break;
-            // A file that cannot be removed is skipped; the next newer one goes instead.
-            if (::unlinkat(dirFd, file.name.constData(), 0) != 0)
-                continue;
-            PM_LOG(4, "[%s:%d] %s: remove exceeding file: %s", file.name.constData());
-            usage = {usage.files - 1, usage.bytes - file.size, usage.freeBytes + file.freed};
+    const bool indexed = m_index.watching();
+    std::vector<PhotoFolderIndex::Listed> listing = indexed
+        ? std::vector<PhotoFolderIndex::Listed>()
+        : PhotoFolderIndex::sortedList(dirFd, now);
+    const Contents contents = indexed
+        ? Contents{static_cast<qint64>(m_index.size()), m_index.bytes(), m_index.freeable(),
+            m_index.largestOfNewest(kNewestForRoom)}
+        : contentsOf(listing);
+    const Limits limits = limitsOf(m_settings, &m_room, contents);
+    Usage usage{contents.files, contents.bytes, freeBytes(dirFd)};
+    const Limits goal = limits.reachable(usage.freeBytes + contents.freeable);
+    for (size_t i = 0; goal.exceeded(usage) && i < (indexed ? m_index.size() : listing.size());) {
+        if (indexed && !m_index.check(i)) {
+            usage = {static_cast<qint64>(m_index.size()), m_index.bytes(), freeBytes(dirFd)};
+            continue;
         }
+        const QByteArray& name = indexed ? m_index.at(i).first : listing[i].first;
+        const PhotoFolderIndex::File& file = indexed ? m_index.at(i).second : listing[i].second;
+        // A file that cannot be removed is skipped; the next newer one goes instead.
+        if (::unlinkat(dirFd, name.constData(), 0) != 0) {
+            ++i;
+            continue;
+        }
+        PM_LOG(4, "[%s:%d] %s: remove exceeding file: %s", name.constData());
+        usage = {usage.files - 1, usage.bytes - file.size, usage.freeBytes + file.freed()};
+        indexed ? m_index.removed(i) : removedFromListing(&listing, i++);
     }
-    ::close(dirFd);
+    if (!indexed)
+        ::close(dirFd);
     // The count limit is named by the callers' refusal line.
     if (limits.maxBytes > 0 && usage.bytes > limits.maxBytes)
         PM_LOG(
             2, "[%s:%d] %s: photo folder over max_megabytes: %lld bytes in its files", usage.bytes);
-    if (usage.freeBytes < limits.minFreeBytes)
+    if (usage.freeBytes < limits.freeNeeded() && limits.minFreeBytes >= limits.roomBytes)
         PM_LOG(2, "[%s:%d] %s: photo folder under min_free_megabytes: %lld bytes free",
             usage.freeBytes);
+    else if (usage.freeBytes < limits.freeNeeded())
+        PM_LOG(2,
+            "[%s:%d] %s: photo folder's file system is full: %lld bytes free, the next photo "
+            "needs %lld",
+            usage.freeBytes, limits.roomBytes);
     return !limits.exceeded(usage);
+}
+
+void FolderManager::setClock(qint64 (*clock)())
+{
+    g_clock = clock;
+}
+
+bool FolderManager::RemoveFailedCapture(const QString& photoPath) const
+{
+    const QFileInfo photo(photoPath);
+    if (photo.path() != m_photoDir.path())
+        return false;
+    const QByteArray folder = QFile::encodeName(m_photoDir.path());
+    const QByteArray name = QFile::encodeName(photo.fileName());
+    const int dirFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat st;
+    const bool removed = dirFd >= 0
+        && ::fstatat(dirFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)
+        && ::unlinkat(dirFd, name.constData(), 0) == 0;
+    if (dirFd >= 0)
+        ::close(dirFd);
+    return removed;
 }

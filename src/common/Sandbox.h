@@ -4,12 +4,13 @@
 
 // The command line that runs a program as the device would see it without
 // touching this machine's /opt: in a private mount namespace, /opt is hidden
-// behind a tmpfs and dataDir is mounted at /opt/quor/data (its photo/
-// read-only if asked). The shell writes one byte to its standard output just
-// before it replaces itself by the program (same process id, so signals reach
-// the program itself), which marks the program's own start. Needs root.
+// behind a tmpfs and dataDir is mounted at /opt/quor/data. Its photo/ as
+// photoMount says: "rw" as it is, "ro" read-only, or tmpfs options such as
+// "size=1m" for a small file system of its own. The shell writes one byte to its standard output
+// just before it replaces itself by the program (same process id, so signals reach the program
+// itself), which marks the program's own start. Needs root.
 inline QStringList sandboxCommand(
-    const QString& dataDir, bool readOnlyPhotos, const QStringList& command)
+    const QString& dataDir, const QString& photoMount, const QStringList& command)
 {
     static const char script[] = "set -e\n"
                                  "mount -t tmpfs tmpfs /opt\n"
@@ -18,13 +19,14 @@ inline QStringList sandboxCommand(
                                  "if [ \"$2\" = ro ]; then\n"
                                  "  mount --bind /opt/quor/data/photo /opt/quor/data/photo\n"
                                  "  mount -o remount,bind,ro /opt/quor/data/photo\n"
+                                 "elif [ \"$2\" != rw ]; then\n"
+                                 "  mount -t tmpfs -o \"$2\" tmpfs /opt/quor/data/photo\n"
                                  "fi\n"
                                  "shift 2\n"
                                  "printf x\n"
                                  "exec \"$@\"\n";
     return QStringList{QStringLiteral("unshare"), QStringLiteral("--mount"), QStringLiteral("--"),
                QStringLiteral("/bin/sh"), QStringLiteral("-c"), QString::fromLatin1(script),
-               QStringLiteral("sandbox"), dataDir,
-               readOnlyPhotos ? QStringLiteral("ro") : QStringLiteral("rw")}
+               QStringLiteral("sandbox"), dataDir, photoMount}
     + command;
 }

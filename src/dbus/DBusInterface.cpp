@@ -141,6 +141,11 @@ bool DBusInterface::KeepPhotoFolderWithinLimit()
     return !m_folderManager || m_folderManager->RemoveExceedingFiles();
 }
 
+bool DBusInterface::RemoveFailedCapture(const QString& photoPath)
+{
+    return m_folderManager && m_folderManager->RemoveFailedCapture(photoPath);
+}
+
 void DBusInterface::SetPhotoState(const PhotoState& state)
 {
     const unsigned changed = changesBetween(m_state, state);

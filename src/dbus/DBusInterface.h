@@ -79,6 +79,8 @@ public:
     // Trims the photo folder to its limit; true when it is within it (or
     // when no folder has been handed over yet).
     bool KeepPhotoFolderWithinLimit();
+    // Removes the file a failed capture left at its path; true when one was there.
+    bool RemoveFailedCapture(const QString& photoPath);
 
     // What the controller knows, told to the hub after every change: the hub
     // answers requests truthfully from it inside the bus call, and publishes

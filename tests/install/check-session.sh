@@ -69,6 +69,8 @@ pid="$(show MainPID)"
 sc stop photomanager.service
 photo="$(ctl take)" && [ -f "$photo" ] || fail "cold take: $photo"
 [ ! -e /opt/quor/data/photo/old1.jpg ] && [ -e /opt/quor/data/photo/old3.jpg ] || fail "not trimmed"
+# The folder's index works inside the sandbox: no listing at every photo instead.
+! journal | grep -q "photo folder not watched" || fail "photo folder not watched in the sandbox"
 
 # info silences a photo's debug records, debug brings them back with their fields. A
 # change of level is noted after every record written before it.

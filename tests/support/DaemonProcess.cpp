@@ -50,8 +50,8 @@ bool DaemonProcess::start(const QStringList& environment)
     // Appended to, so that the log of a second start follows the first.
     process.setStandardErrorFile(
         stderrFile.isEmpty() ? m_log.fileName() : stderrFile, QIODevice::Append);
-    const QStringList command = sandboxCommand(dataDir(), readOnlyPhotos,
-        wrapper + QStringList{qEnvironmentVariable("PHOTOMANAGER_BINARY")});
+    const QStringList command = sandboxCommand(
+        dataDir(), photoMount, wrapper + QStringList{qEnvironmentVariable("PHOTOMANAGER_BINARY")});
     process.start(command.first(), command.mid(1));
     return process.waitForStarted(10000);
 }

@@ -35,15 +35,25 @@ public:
             && status.addMethod("GetPowerOk", "", "ib", "ret = (0, True)") && camera.clearCalls()
             && rgb.clearCalls();
     }
-    // CaptureSingle then writes the file and emits CaptureDone(0, path); the
-    // daemon's /opt/quor/data is dataDir here, outside its namespace.
-    bool captureWrites(const QString& dataDir)
+    // CaptureSingle then writes bytes (an expression) to the path (the daemon's
+    // /opt/quor/data is dataDir here, outside its namespace), answers answer,
+    // and emits CaptureDone(done, path), -errno if the write failed, unless
+    // done is 1.
+    bool captureWrites(
+        const QString& dataDir, const QString& bytes = "5", int done = 0, int answer = 0)
     {
         return camera.addMethod("CaptureSingle", "s", "i",
-            "open(args[0].replace('/opt/quor/data', '" + dataDir
-                + "', 1), 'wb').write(b'photo')\n"
-                  "self.EmitSignal('" QUOR_CAMERA_INTERFACE
-                  "', 'CaptureDone', 'is', [0, args[0]])\n"
-                  "ret = 0");
+            QString(
+                "st = %1\ntry:\n"
+                "    open(args[0].replace('/opt/quor/data', '%2', 1), 'wb').write(b'x' * (%3))\n"
+                "except OSError as e:\n    st = -e.errno\n"
+                "if st <= 0:\n"
+                "    self.EmitSignal('" QUOR_CAMERA_INTERFACE
+                "', 'CaptureDone', 'is', [st, args[0]])\n"
+                "ret = %4")
+                .arg(done)
+                .arg(dataDir)
+                .arg(bytes)
+                .arg(answer));
     }
 };
