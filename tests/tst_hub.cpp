@@ -195,12 +195,27 @@ private slots:
         state.lastPhoto = "/p";
         m_hub->SetPhotoState(state);
         m_hub->findChild<PhotoManagerAdaptor*>()->StopPhotoStream(); // a request ends the turn
-        QVERIFY(QTest::qWaitFor([&] { return client.received.size() >= 5; }));
+        // Changes after one sent at once wait for what their turn posts.
+        QMetaObject::invokeMethod(
+            m_hub,
+            [&] {
+                state = m_hub->photoState();
+                state.streamInterval = 9;
+                m_hub->SetPhotoState(state);
+                QMetaObject::invokeMethod(
+                    m_hub, [&] { m_hub->EmitEvent(Hub::PhotoEvent_CameraEnabled, {true}); },
+                    Qt::QueuedConnection);
+                state.capturing = true;
+                m_hub->SetPhotoState(state);
+            },
+            Qt::QueuedConnection);
+        QVERIFY(QTest::qWaitFor([&] { return client.received.size() >= 7; }));
         QCOMPARE(client.received,
             QStringList({"PropertiesChanged(Capturing=true)",
                 "PropertiesChanged(Capturing=false,StreamInterval=5)",
                 "PropertiesChanged(LastPhoto=/p)", "PhotoStreamStopped(0)",
-                "PropertiesChanged(LastPhoto=,StreamInterval=0)"}));
+                "PropertiesChanged(LastPhoto=,StreamInterval=0)", "CameraEnabled(true)",
+                "PropertiesChanged(Capturing=true,StreamInterval=9)"}));
     }
 
     // A stream counts the photos reported while it runs, whatever asked for

@@ -163,12 +163,22 @@ void DBusInterface::customEvent(QEvent* event)
 {
     if (event->type() != kSendHeldState)
         return;
+    if (m_staleSends > 0) {
+        --m_staleSends;
+        return;
+    }
     m_sendPosted = false;
     SendHeldPhotoState();
 }
 
 void DBusInterface::SendHeldPhotoState()
 {
+    // Sent before the posted send: that one may come ahead of what the turn
+    // posts from now on, so later changes post a send of their own.
+    if (m_sendPosted) {
+        m_sendPosted = false;
+        ++m_staleSends;
+    }
     const unsigned held = m_heldChanges;
     m_heldChanges = 0;
     if (held == 0 || m_objectPath.isEmpty())

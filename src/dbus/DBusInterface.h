@@ -165,4 +165,5 @@ private:
     PhotoState m_state;
     unsigned m_heldChanges = 0; // properties changed since the last PropertiesChanged
     bool m_sendPosted = false;
+    int m_staleSends = 0; // posted sends overtaken by one made at once
 };
