@@ -298,6 +298,23 @@ private slots:
             || m_log->levels(line) == (QList<unsigned>{line.startsWith("not") ? 2u : 4u}));
     }
 
+    // The settings file rewritten at the same length, only its time later, is
+    // read again at the next trim.
+    void settingsRewritten()
+    {
+        writeSettings("max_photos=3");
+        for (int i = 0; i < 4; ++i)
+            makeFile(QByteArray::number(i), 1700000000 + i);
+        const FolderManager manager(m_photos.constData(), 100);
+        const QByteArray settings = QFile::encodeName(Configuration("test").filePath());
+        struct stat st;
+        QVERIFY(manager.RemoveExceedingFiles() && ::stat(settings, &st) == 0);
+        writeSettings("max_photos=1");
+        const struct timespec later[2] = {{0, UTIME_OMIT}, {st.st_mtim.tv_sec + 10, 0}};
+        QVERIFY(::utimensat(AT_FDCWD, settings, later, 0) == 0 && manager.RemoveExceedingFiles());
+        QCOMPARE(removed(), (QStringList{"0", "1", "2"}));
+    }
+
     // A file that cannot go (a mount point) is skipped for the next; limits out of
     // reach give false, with a line for the size and none for the count.
     void skipsFilesThatCannotBeRemoved()

@@ -5,8 +5,8 @@
 // The command line that runs a program as the device would see it without
 // touching this machine's /opt: in a private mount namespace, /opt is hidden
 // behind a tmpfs and dataDir is mounted at /opt/quor/data. Its photo/ as
-// photoMount says: "rw" as it is, "ro" read-only, or tmpfs options such as
-// "size=1m" for a small file system of its own. The shell writes one byte to its standard output
+// photoMount says: "rw" as it is, or tmpfs options such as "size=1m" for a
+// small file system of its own. The shell writes one byte to its standard output
 // just before it replaces itself by the program (same process id, so signals reach the program
 // itself), which marks the program's own start. Needs root.
 inline QStringList sandboxCommand(
@@ -16,10 +16,7 @@ inline QStringList sandboxCommand(
                                  "mount -t tmpfs tmpfs /opt\n"
                                  "mkdir -p /opt/quor/data\n"
                                  "mount --bind \"$1\" /opt/quor/data\n"
-                                 "if [ \"$2\" = ro ]; then\n"
-                                 "  mount --bind /opt/quor/data/photo /opt/quor/data/photo\n"
-                                 "  mount -o remount,bind,ro /opt/quor/data/photo\n"
-                                 "elif [ \"$2\" != rw ]; then\n"
+                                 "if [ \"$2\" != rw ]; then\n"
                                  "  mount -t tmpfs -o \"$2\" tmpfs /opt/quor/data/photo\n"
                                  "fi\n"
                                  "shift 2\n"

@@ -32,7 +32,7 @@ public:
     {
         return dataDir() + "/run";
     }
-    QString photoMount = "rw"; // photo/ in the namespace: "ro", or tmpfs options
+    QString photoMount = "rw"; // photo/ in the namespace, or tmpfs options for its own
     QString stderrFile; // where its standard error goes instead of the log file
     // A program that runs the daemon, such as valgrind; by default the words
     // of PHOTOMANAGER_WRAPPER (qemu-aarch64-static for an arm64 daemon).
