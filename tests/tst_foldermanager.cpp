@@ -128,6 +128,7 @@ private slots:
         QTest::newRow("max_megabytes") << "max_megabytes=1" << 3 << 1 << "";
         QTest::newRow("min_free_megabytes") << "min_free_megabytes=2" << 6 << 2 << "";
         QTest::newRow("min_free, oldest hard-linked") << "min_free_megabytes=2 link" << 6 << 3 << "";
+        QTest::newRow("min_free, oldest linked elsewhere") << "min_free_megabytes=2 link sub" << 6 << 3 << "";
         QTest::newRow("free out of reach") << "min_free_megabytes=5" << 2 << 0 << "under min_free_megabytes";
         QTest::newRow("all, free strictest") << "max_photos=5 max_megabytes=2 min_free_megabytes=3" << 6 << 4 << "";
         QTest::newRow("count, free out of reach") << "max_photos=1 min_free_megabytes=9" << 3 << 2 << "under min_free_megabytes";
@@ -153,11 +154,13 @@ private slots:
         if (tmpfs && !m_mounts)
             QSKIP("needs root for a tmpfs in a private mount namespace");
         QVERIFY(!tmpfs || ::mount("tmpfs", m_photos, "tmpfs", 0, "size=4m") == 0);
-        const bool link = keys.contains(" link"); // the oldest has a second name: frees nothing
+        // The oldest has a second name, in a sub-folder or hidden: frees nothing.
+        const bool link = keys.contains(" link"), sub = keys.contains(" sub");
         const bool future = keys.contains(" future"), full = keys.startsWith("full");
         const QByteArray padding = keys.endsWith(" big") ? "#" + QByteArray(65536, 'x') : "";
-        writeSettings(
-            keys.remove(QRegularExpression("full| link| big| future")).replace(' ', '\n').toUtf8()
+        writeSettings(keys.remove(QRegularExpression("full| link| sub| big| future"))
+                          .replace(' ', '\n')
+                          .toUtf8()
             + '\n' + padding);
         const qint64 now = QDateTime::currentSecsSinceEpoch();
         QStringList ahead; // with future: every third a day ahead of the clock, the newest 2 s
@@ -175,14 +178,17 @@ private slots:
             = QDir(QFile::decodeName(m_photos)).entryList(QDir::Files, QDir::Time | QDir::Reversed);
         std::stable_partition(
             order.begin(), order.end(), [&](auto& n) { return ahead.contains(n); });
+        // Linked once the folder is indexed: in a sub-folder no event says so.
+        const FolderManager manager(m_photos.constData(), 100);
+        const QByteArray second = sub ? "/s/linked" : "/.linked";
         QVERIFY(!link
-            || ::link(m_photos + '/' + QFile::encodeName(order.first()), m_photos + "/.linked")
-                == 0);
+            || (::mkdir(m_photos + "/s", 0755) == 0
+                && ::link(m_photos + '/' + QFile::encodeName(order.first()), m_photos + second)
+                    == 0));
         const int filler = full ? ::open(m_photos + "/.filler", O_CREAT | O_WRONLY, 0644) : -1;
         static const char chunk[4096] = {};
         while (filler >= 0 && ::write(filler, chunk, sizeof chunk) > 0) { }
         ::close(filler);
-        const FolderManager manager(m_photos.constData(), 100);
         const bool ok = !line.contains(QRegularExpression("^under|is full"));
         QVERIFY(manager.RemoveExceedingFiles() == ok);
         QCOMPARE(removed(), order.mid(0, gone));

@@ -454,7 +454,7 @@ bool PhotoFolderIndex::check(size_t i)
     const QByteArray name = m_order[i]->first;
     struct stat st;
     const bool found = ::fstatat(m_dirFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0;
-    if (true)
+    if (found && S_ISREG(st.st_mode) && sameFile(m_order[i]->second, fileOf(st, m_boundaryNs)))
         return true;
     apply(name, found ? &st : nullptr);
     return false;
