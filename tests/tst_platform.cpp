@@ -71,7 +71,8 @@ private slots:
             PM_LOG(4, "[%s:%d] %s: notice %d", ++evaluated);
         }
         photomanagerLogThreshold = 7;
-        QTEST(log.messages().join('|').replace(QRegularExpression(" in \\S*ini"), ""), "logged");
+        static const QRegularExpression settingsFile(" in \\S*ini");
+        QTEST(log.messages().join('|').replace(settingsFile, ""), "logged");
     }
 
     // Records in the journal's protocol, with their fields: a path with a
@@ -126,14 +127,14 @@ private slots:
         PM_LOG(4, "[%s:%d] %s: and after");
         ::dup2(saved, STDERR_FILENO);
         _logInterface = nullptr;
+        static const QRegularExpression lost(
+            "^(<4>)?\\[.* \\d+ log lines lost: [^\n]*\n(<5>)?\\[.*: "
+            "after\n(<5>)?\\[.*: and after\n$");
         QString written;
-        for (const QByteArray& record : waiting(fds[0]))
+        const QList<QByteArray> records = waiting(fds[0]);
+        for (const QByteArray& record : records)
             written += journal ? record.mid(record.indexOf("MESSAGE=") + 8) : record;
-        QVERIFY2(QRegularExpression("^(<4>)?\\[.* \\d+ log lines lost: [^\n]*\n(<5>)?\\[.*: "
-                                    "after\n(<5>)?\\[.*: and after\n$")
-                     .match(written)
-                     .hasMatch(),
-            qPrintable(written));
+        QVERIFY2(lost.match(written).hasMatch(), qPrintable(written));
         JournalSink::setTarget(JournalSink::Target_Console);
     }
 

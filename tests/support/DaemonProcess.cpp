@@ -86,7 +86,8 @@ bool DaemonProcess::waitForLine(const QString& fragment, int n, int timeoutMs)
 
 void DaemonProcess::dumpLog()
 {
-    for (const QString& line : logLines())
+    const QStringList lines = logLines();
+    for (const QString& line : lines)
         fprintf(stderr, "  daemon: %s\n", qPrintable(line));
     if (!isRunning())
         fprintf(stderr, "  daemon: ended, %s %d\n",
