@@ -96,12 +96,12 @@ format:
 # line, with the reason.
 LINT_BUILD_DIR ?= build-lint
 LINT_PACKAGES := $(BUILD_PACKAGES) clang clang-tidy clazy libclang-rt-14-dev
-LINT_SOURCES := $(CURDIR)/(src|tools|tests)/
+LINT_SOURCES := $(CURDIR)/(src|tools|tests|bench)/
 .PHONY: lint
 lint:
 	./tools/install-deps.sh $(LINT_PACKAGES)
 	CC=clang CXX=clazy cmake -S . -B $(LINT_BUILD_DIR) -DPHOTOMANAGER_WERROR=ON \
-	  -DPHOTOMANAGER_BUILD_FUZZ=ON -DPHOTOMANAGER_BUILD_BENCH=OFF \
+	  -DPHOTOMANAGER_BUILD_FUZZ=ON -DPHOTOMANAGER_BUILD_BENCH=ON \
 	  -DCMAKE_EXPORT_COMPILE_COMMANDS=ON $(CMAKE_FLAGS)
 	status=0; \
 	CLAZY_CHECKS=level0,level1 CLAZY_IGNORE_DIRS='$(CURDIR)/$(LINT_BUILD_DIR)/.*' \

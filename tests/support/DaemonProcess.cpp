@@ -1,7 +1,7 @@
 #include "DaemonProcess.h"
 
+#include "Sandbox.h"
 #include "common/BusNames.h"
-#include "common/Sandbox.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
