@@ -236,9 +236,11 @@ private slots:
             (QStringList{"PhotoStreamStopped(1)", "PhotoStreamStopped(0)"}));
         m_hub->SetPhotoFolder(QFile::encodeName(m_dir->path() + "/missing"), 100);
         QCOMPARE(client.callStatus("TakePhoto"), -59);
+        QCOMPARE(client.callStatus("TakePhotoStream", {5}), -59);
         QVERIFY(QMetaObject::invokeMethod(m_ctrl, "TakePhotoForStream"));
         QVERIFY(m_drain->drain());
-        QCOMPARE(m_log->levels(": max photos reached, no more photo please"), QList<uint>({2, 2}));
+        QCOMPARE(
+            m_log->levels(": max photos reached, no more photo please"), QList<uint>({2, 2, 2}));
         QCOMPARE(m_mocks.camera.callLog("CaptureSingle").size(), 1);
     }
 

@@ -20,9 +20,13 @@ DaemonProcess::DaemonProcess()
     wrapper = qEnvironmentVariable("PHOTOMANAGER_WRAPPER").split(' ', Qt::SkipEmptyParts);
 }
 
+// Ended as a supervisor ends it, so that it shuts down in order (and a
+// coverage build records what it ran); killed if it does not.
 DaemonProcess::~DaemonProcess()
 {
-    process.kill();
+    process.terminate();
+    if (!process.waitForFinished(scaled(10000)))
+        process.kill();
     process.waitForFinished(5000);
 }
 
