@@ -89,8 +89,55 @@ soak: build
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
+# Which lines and branches of src/ and tools/ the native suite runs: a build
+# that records it (gcov), the suite but for the session test (the unit's
+# sandbox keeps the daemon from writing its records) and the run under
+# valgrind, then gcovr's tables and an HTML page in build-coverage/coverage/.
+# A map of what no test checks, not a target.
+COVERAGE_BUILD_DIR ?= build-coverage
+.PHONY: coverage
+coverage: deps
+	./tools/install-deps.sh gcovr
+	cmake -S . -B $(COVERAGE_BUILD_DIR) -DCMAKE_BUILD_TYPE=Debug -DPHOTOMANAGER_WERROR=ON \
+	  -DPHOTOMANAGER_COVERAGE=ON -DPHOTOMANAGER_BUILD_BENCH=OFF $(CMAKE_FLAGS)
+	cmake --build $(COVERAGE_BUILD_DIR) -j $(JOBS)
+	find $(COVERAGE_BUILD_DIR) -name '*.gcda' -delete
+	cd $(COVERAGE_BUILD_DIR) && ctest -E '^(install_session|tst_daemon_valgrind|format)$$' \
+	  --output-on-failure -j $(JOBS)
+	mkdir -p $(COVERAGE_BUILD_DIR)/coverage
+	gcovr --root . --object-directory $(COVERAGE_BUILD_DIR) --filter src/ --filter tools/ \
+	  --exclude-throw-branches --exclude-unreachable-branches --print-summary \
+	  --html-details $(COVERAGE_BUILD_DIR)/coverage/index.html \
+	  --txt $(COVERAGE_BUILD_DIR)/coverage/lines.txt
+	gcovr --root . --object-directory $(COVERAGE_BUILD_DIR) --filter src/ --filter tools/ \
+	  --exclude-throw-branches --exclude-unreachable-branches --branches \
+	  --txt $(COVERAGE_BUILD_DIR)/coverage/branches.txt
+	cat $(COVERAGE_BUILD_DIR)/coverage/lines.txt $(COVERAGE_BUILD_DIR)/coverage/branches.txt
+
+# Static analysis of src/, tools/ and tests/: a build with clazy as the
+# compiler, whose checks of levels 0 and 1 fail it on any finding, then
+# clang-tidy with .clang-tidy. Code that Qt's tools generate (in the build
+# folder) is left out; a finding kept on purpose is suppressed next to its
+# line, with the reason.
+LINT_BUILD_DIR ?= build-lint
+LINT_PACKAGES := $(BUILD_PACKAGES) clang clang-tidy clazy libclang-rt-14-dev
+LINT_SOURCES := $(CURDIR)/(src|tools|tests|bench)/
+.PHONY: lint
+lint:
+	./tools/install-deps.sh $(LINT_PACKAGES)
+	CC=clang CXX=clazy cmake -S . -B $(LINT_BUILD_DIR) -DPHOTOMANAGER_WERROR=ON \
+	  -DPHOTOMANAGER_BUILD_FUZZ=ON -DPHOTOMANAGER_BUILD_BENCH=ON \
+	  -DCMAKE_EXPORT_COMPILE_COMMANDS=ON $(CMAKE_FLAGS)
+	status=0; \
+	CLAZY_CHECKS=level0,level1 CLAZY_IGNORE_DIRS='$(CURDIR)/$(LINT_BUILD_DIR)/.*' \
+	  CLAZY_HEADER_FILTER='$(LINT_SOURCES).*' cmake --build $(LINT_BUILD_DIR) -j $(JOBS) -- -k || status=1; \
+	run-clang-tidy -p $(LINT_BUILD_DIR) -j $(JOBS) -quiet -header-filter='^$(LINT_SOURCES)' \
+	  '^$(LINT_SOURCES).*\.cpp$$' || status=1; \
+	exit $$status
+
 clean:
-	rm -rf $(BUILD_DIR) $(SANITIZE_BUILD_DIR) $(FUZZ_BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(SANITIZE_BUILD_DIR) $(FUZZ_BUILD_DIR) $(LINT_BUILD_DIR) \
+	  $(COVERAGE_BUILD_DIR)
 
 # The device build: arm64 through the cross toolchain, warnings as errors.
 # Tests that need no bus also run under qemu-user. Then the daemon's

@@ -35,9 +35,10 @@ int handleCommandLine()
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
     if (!parser.parse(QCoreApplication::arguments()) || !parser.positionalArguments().isEmpty()) {
-        const QString error = parser.positionalArguments().isEmpty()
+        const QStringList arguments = parser.positionalArguments();
+        const QString error = arguments.isEmpty()
             ? parser.errorText()
-            : QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().first());
+            : QStringLiteral("unexpected argument '%1'").arg(arguments.first());
         std::fprintf(stderr, "photomanager: %s\nUsage: photomanager [--help | --version]\n",
             qPrintable(error));
         return 2;

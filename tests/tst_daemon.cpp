@@ -13,8 +13,8 @@
 #include <csignal>
 
 namespace {
-const QString kCrash = "import os; os._exit(1)";
-const QString kError = "raise dbus.exceptions.DBusException('boom', name='com.zandrel.Error')";
+const char kCrash[] = "import os; os._exit(1)";
+const char kError[] = "raise dbus.exceptions.DBusException('boom', name='com.zandrel.Error')";
 } // namespace
 
 // The real photomanager binary on a private bus with dbusmock siblings, in a
@@ -27,7 +27,7 @@ class TestDaemon : public QObject {
     SiblingMocks m_mocks;
     DaemonProcess* m_daemon = nullptr;
 
-    void startDaemon(bool waitForMachine = true, int timeoutMs = 20000, QStringList env = {})
+    void startDaemon(bool waitForMachine = true, int timeoutMs = 20000, const QStringList& env = {})
     {
         QVERIFY(m_mocks.captureWrites(m_daemon->dataDir()));
         QVERIFY(m_daemon->start(env));
@@ -58,7 +58,7 @@ class TestDaemon : public QObject {
         PhotoClient client("photo");
         QCOMPARE(client.callStatus("TakePhoto"), 0);
         QVERIFY(client.waitForSignal("PhotoTaken(0,/opt/quor/data/photo/", 20000));
-        const QString path = client.received.filter("PhotoTaken").first();
+        const QString path = client.received.filter("PhotoTaken").constFirst();
         QVERIFY(QFile::exists(m_daemon->photoDir() + '/' + path.section('/', -1).chopped(1)));
     }
 
@@ -192,7 +192,7 @@ private slots:
         // clang-format off
         QTest::newRow("capture refused") << "CaptureSingle=ret = -7" << "TakePhoto taken TakePhoto taken" << "0 0" << "on [CameraEnabled=true,Capturing=true] -7:P off [CameraEnabled=false,Capturing=false] on [CameraEnabled=true,Capturing=true] -7:P off [CameraEnabled=false,Capturing=false]" << "1C01C0" << "<4>.*refused by the camera manager: -7";
         QTest::newRow("capture answered 3") << "CaptureSingle=ret = 3" << "TakePhoto taken" << "0" << "on [CameraEnabled=true,Capturing=true] -51:P off [CameraEnabled=false,Capturing=false]" << "1C0" << "<4>.*refused by the camera manager: 3";
-        QTest::newRow("capture call fails") << "CaptureSingle=" + kError << "TakePhoto taken TakePhoto taken" << "0 0" << "on [CameraEnabled=true,Capturing=true] -51:P off [CameraEnabled=false,Capturing=false] on [CameraEnabled=true,Capturing=true] -51:P off [CameraEnabled=false,Capturing=false]" << "1C01C0" << "<4>.*CaptureSingle call failed";
+        QTest::newRow("capture call fails") << QString("CaptureSingle=") + kError << "TakePhoto taken TakePhoto taken" << "0 0" << "on [CameraEnabled=true,Capturing=true] -51:P off [CameraEnabled=false,Capturing=false] on [CameraEnabled=true,Capturing=true] -51:P off [CameraEnabled=false,Capturing=false]" << "1C01C0" << "<4>.*CaptureSingle call failed";
         QTest::newRow("capture call times out") << "PHOTOMANAGER_SIBLING_TIMEOUT_MS=1000|CaptureSingle=__import__('time').sleep(2.5); ret = 0" << "EnableCamera1 seen2 TakePhoto taken" << "0 0" << "on [CameraEnabled=true] [Capturing=true] -51:P [Capturing=false]" << "1C" << "<4>.*CaptureSingle call failed";
         QTest::newRow("capture answered late") << "PHOTOMANAGER_SIBLING_TIMEOUT_MS=1000|CaptureSingle=__import__('time').sleep(2.5); ret = 0" << "TakePhoto taken" << "0" << "on [CameraEnabled=true,Capturing=true] -51:P [Capturing=false] off [CameraEnabled=false]" << "1C0" << "<5>.*Owed switch made: VideoSetActive\\(false\\)";
         QTest::newRow("guard expires") << "PHOTOMANAGER_CAPTURE_TIMEOUT_MS=300" << "TakePhoto taken" << "0" << "on [CameraEnabled=true,Capturing=true] -51:P off [CameraEnabled=false,Capturing=false]" << "1C0" << "<4>.*no CaptureDone within 300 ms";
@@ -215,7 +215,8 @@ private slots:
         QFETCH(QString, expected);
         QFETCH(QString, line);
         QStringList env, methods;
-        for (const QString& f : faults.split('|', Qt::SkipEmptyParts))
+        const QStringList given = faults.split('|', Qt::SkipEmptyParts);
+        for (const QString& f : given)
             (f.startsWith("PHOTOMANAGER_") ? env : methods) << f;
         startDaemon(true, 20000, env);
         MockPeer& camera = m_mocks.camera;
@@ -235,17 +236,19 @@ private slots:
         PhotoClient client;
         QVariantMap state = client.properties(); // kept up to date from PropertiesChanged
         const auto captures = [&] {
-            QStringList paths;
-            for (const QString& call : camera.callLog("CaptureSingle"))
-                paths << call.mid(int(strlen("CaptureSingle("))).chopped(1);
+            QStringList paths = camera.callLog("CaptureSingle");
+            for (QString& call : paths)
+                call = call.mid(int(strlen("CaptureSingle("))).chopped(1);
             return paths;
         };
         QStringList answers;
         int seen = 0, taken = 0; // capture requests seen, PhotoTaken awaited
         int switches = 0; // VideoSetActive calls made before the last EnableCamera
-        for (const QString& word : (script.contains('!') ? script : "! " + script).split(' ')) {
-            const QString action = word.section(QRegularExpression("[-0-9]"), 0, 0);
-            const int number = word.mid(action.size()).toInt();
+        static const QRegularExpression digits("[-0-9]");
+        const QStringList words = (script.contains('!') ? script : "! " + script).split(' ');
+        for (const QString& word : words) {
+            const QString action = word.section(digits, 0, 0);
+            const int number = word.midRef(action.size()).toInt();
             if (action == "EnableCamera")
                 switches = camera.callLog("VideoSetActive").size();
             if (action[0].isUpper()) // a method, with its argument if any
@@ -259,7 +262,7 @@ private slots:
             }
             if (action == "done" || action == "forge")
                 QVERIFY(camera.emitSignal("CaptureDone", "is",
-                    {number, action == "forge" ? "/etc/shadow" : captures().last()}));
+                    {number, action == "forge" ? "/etc/shadow" : captures().constLast()}));
             if (action == "taken" && ++taken)
                 QVERIFY(QTest::qWaitFor(
                     [&] { return client.received.filter("PhotoTaken").size() >= taken; }, 20000));
@@ -273,9 +276,10 @@ private slots:
             }) && camera.addMethod("VideoSetActive", "b", "i", "ret = 0")));
             QVERIFY(action != "seen"
                 || QTest::qWaitFor([&] { return client.received.size() >= number; }));
-            for (const QString& m : action == "!" ? methods : QStringList())
-                QVERIFY(camera.addMethod(m.section('=', 0, 0), m.startsWith("Capture") ? "s" : "b",
-                    "i", m.section('=', 1)));
+            for (const QString& m : qAsConst(methods))
+                QVERIFY(action != "!"
+                    || camera.addMethod(m.section('=', 0, 0), m.startsWith("Capture") ? "s" : "b",
+                        "i", m.section('=', 1)));
         }
         // What the daemon still had to do is done before it answers this.
         QVERIFY(
@@ -283,21 +287,26 @@ private slots:
         const int before = client.received.size();
         QCOMPARE(client.callStatus("StopPhotoStream"), 0);
         QVERIFY(QTest::qWaitFor([&] { return client.received.size() > before; }, 20000));
-        QStringList shown;
-        for (QString signal : client.received.mid(0, before)) {
-            for (const QString& change : signal.mid(18).chopped(1).split(','))
+        static const QRegularExpression photoTaken("^PhotoTaken\\((.*),(.*)\\)$"),
+            propertiesChanged("^PropertiesChanged\\((.*)\\)$");
+        QStringList shown = client.received.mid(0, before);
+        const QStringList paths = captures();
+        for (QString& signal : shown) {
+            const QStringList changes = signal.mid(18).chopped(1).split(',');
+            for (const QString& change : changes)
                 if (signal.startsWith("PropertiesChanged("))
                     state[change.section('=', 0, 0)] = change.section('=', 1);
-            for (const QString& path : captures())
+            for (const QString& path : paths)
                 signal.replace(path, "P");
-            shown << signal.replace(QRegularExpression("^PhotoTaken\\((.*),(.*)\\)$"), "\\1:\\2")
-                         .replace(QRegularExpression("^PropertiesChanged\\((.*)\\)$"), "[\\1]")
-                         .replace("CameraEnabled(true)", "on")
-                         .replace("CameraEnabled(false)", "off")
-                         .replace("PhotoStreamStopped", "stopped");
+            signal.replace(photoTaken, "\\1:\\2")
+                .replace(propertiesChanged, "[\\1]")
+                .replace("CameraEnabled(true)", "on")
+                .replace("CameraEnabled(false)", "off")
+                .replace("PhotoStreamStopped", "stopped");
         }
         QString called;
-        for (const QString& call : camera.callLog())
+        const QStringList calls = camera.callLog();
+        for (const QString& call : calls)
             called += call.startsWith("CaptureSingle(") ? "C"
                 : call == "VideoSetActive(true)"        ? "1"
                 : call.startsWith("VideoSetActive(")    ? "0"
@@ -401,7 +410,7 @@ private slots:
         const auto finished = [](const QDBusPendingCall& c) { return c.isFinished(); };
         QVERIFY(QTest::qWaitFor(
             [&] { return std::all_of(pending.cbegin(), pending.cend(), finished); }, 60000));
-        for (const QDBusPendingCall& call : pending)
+        for (const QDBusPendingCall& call : qAsConst(pending))
             QCOMPARE(call.reply().arguments().value(0), QVariant(0));
     }
 
@@ -427,7 +436,7 @@ private slots:
             call.setArguments(
                 method == "GetAll" ? QVariantList{BusNames::kPhotoStateInterface} : QVariantList());
             pending << QDBusConnection::connectToBus(
-                QDBusConnection::SessionBus, method + pending.size())
+                QDBusConnection::SessionBus, method + QString::number(pending.size()))
                            .asyncCall(call, DaemonProcess::scaled(2500));
         }
         QStringList answers;

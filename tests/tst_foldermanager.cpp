@@ -15,7 +15,7 @@
 // Photo folder retention on real folders, with a settings file per test row
 // (the reader tells changes by size and time alone); as root, unremovable
 // files and a small tmpfs in a mount namespace of the test's own.
-const QString kRemoved = "remove exceeding file: ";
+const char kRemoved[] = "remove exceeding file: ";
 
 class TestFolderManager : public QObject {
     Q_OBJECT
@@ -40,7 +40,8 @@ class TestFolderManager : public QObject {
     }
     QStringList removed() const
     {
-        return m_log->messages().filter(kRemoved).replaceInStrings(kRemoved, "");
+        QStringList removals = m_log->messages().filter(kRemoved);
+        return removals.replaceInStrings(kRemoved, "");
     }
     // One change from outside: 0, 1 a file created or written, 2 deleted, 3
     // renamed, 4 moved out, 5 moved in, 6 touched, 7 hard-linked, 8 a
@@ -150,7 +151,9 @@ private slots:
         QFETCH(int, files);
         QFETCH(int, gone);
         QFETCH(QString, line);
-        const bool tmpfs = keys.contains(QRegularExpression("free|full"));
+        static const QRegularExpression onTmpfs("free|full"), words(" link| sub| big| future"),
+            refused("^under|is full");
+        const bool tmpfs = keys.contains(onTmpfs);
         if (tmpfs && !m_mounts)
             QSKIP("needs root for a tmpfs in a private mount namespace");
         QVERIFY(!tmpfs || ::mount("tmpfs", m_photos, "tmpfs", 0, "size=4m") == 0);
@@ -158,10 +161,8 @@ private slots:
         const bool link = keys.contains(" link"), sub = keys.contains(" sub");
         const bool future = keys.contains(" future"), full = keys.startsWith("full");
         const QByteArray padding = keys.endsWith(" big") ? "#" + QByteArray(65536, 'x') : "";
-        writeSettings(keys.remove(QRegularExpression("full| link| sub| big| future"))
-                          .replace(' ', '\n')
-                          .toUtf8()
-            + '\n' + padding);
+        writeSettings(
+            keys.remove("full").remove(words).replace(' ', '\n').toUtf8() + '\n' + padding);
         const qint64 now = QDateTime::currentSecsSinceEpoch();
         QStringList ahead; // with future: every third a day ahead of the clock, the newest 2 s
         for (int i = 0; i < files; ++i) {
@@ -189,14 +190,14 @@ private slots:
         static const char chunk[4096] = {};
         while (filler >= 0 && ::write(filler, chunk, sizeof chunk) > 0) { }
         ::close(filler);
-        const bool ok = !line.contains(QRegularExpression("^under|is full"));
+        const bool ok = !line.contains(refused);
         QVERIFY(manager.RemoveExceedingFiles() == ok);
         QCOMPARE(removed(), order.mid(0, gone));
         QVERIFY(manager.RemoveExceedingFiles() == ok); // nothing more goes
         QCOMPARE(removed(), order.mid(0, gone));
         QCOMPARE(m_log->lines.size(), gone + (line.isEmpty() ? 0 : ok ? 1 : 2));
         QVERIFY(line.isEmpty() || !m_log->levels(line).isEmpty());
-        for (const RecordingLog::Line& logged : m_log->lines)
+        for (const RecordingLog::Line& logged : qAsConst(m_log->lines))
             QCOMPARE(logged.level, logged.text.contains(kRemoved) ? 4u : 2u);
     }
 
@@ -268,8 +269,8 @@ private slots:
             for (int n = random.bounded(1, 8); n > 0; --n) {
                 const int op = random.bounded(10),
                           size = random.bounded(3) << 16 | random.bounded(2);
-                const QByteArray a = names.at(random.bounded(names.size()));
-                const QByteArray b = names.at(random.bounded(names.size()));
+                const QByteArray& a = names.at(random.bounded(names.size()));
+                const QByteArray& b = names.at(random.bounded(names.size()));
                 const qint64 t = QList<qint64>{1698541198, 1698541199, 1698541201, now - 3600,
                     now + 2, now + 6, now + 86400}
                                      .at(random.bounded(7));
@@ -294,10 +295,11 @@ private slots:
             const bool kept = indexed.RemoveExceedingFiles();
             const int between = m_log->lines.size();
             QCOMPARE(listed.RemoveExceedingFiles(), kept);
-            const QRegularExpression own("^photo folder (listed|not) .*"); // the index's own
-            const QStringList all = m_log->messages().replaceInStrings(own, "");
-            QCOMPARE(all.mid(before, between - before).filter(QRegularExpression(".")),
-                all.mid(between).filter(QRegularExpression(".")));
+            // The lines of each, but those of the index's own.
+            static const QRegularExpression own("^photo folder (listed|not) .*"), any(".");
+            QStringList all = m_log->messages();
+            all.replaceInStrings(own, "");
+            QCOMPARE(all.mid(before, between - before).filter(any), all.mid(between).filter(any));
             QCOMPARE(contents(roots[0]), contents(roots[1]));
         }
         QVERIFY(line.isEmpty()
@@ -336,7 +338,7 @@ private slots:
         QVERIFY(!FolderManager(m_photos, 0).RemoveExceedingFiles());
         ::umount2(busy, MNT_DETACH);
         QCOMPARE(m_log->messages(),
-            (QStringList{kRemoved + "f1", kRemoved + "f2",
+            (QStringList{QString(kRemoved) + "f1", QString(kRemoved) + "f2",
                 "photo folder over max_megabytes: 1572864 bytes in its files"}));
     }
 };

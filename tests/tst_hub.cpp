@@ -80,7 +80,8 @@ private slots:
     void isEnabledCamera()
     {
         const QString late = "__import__('time').sleep(0.5); ret = (0, True)";
-        for (const QString& code : QStringList{"ret = (0, True)", "ret = (1, True)", late}) {
+        const QStringList codes{"ret = (0, True)", "ret = (1, True)", late};
+        for (const QString& code : codes) {
             QVERIFY(m_mocks.camera.addMethod("VideoGetActive", "", "ib", code));
             QCOMPARE(PhotoClient().call("IsEnabledCamera").arguments(),
                 QVariantList{code == "ret = (0, True)"});
@@ -127,12 +128,11 @@ private slots:
             if (!sent.isEmpty()) // the camera's report ends this capture
                 m_ctrl->dbusInterface()->CaptureDone(0, sent.last().mid(14).chopped(1));
         }
+        static const QRegularExpression call("^(.).* Call Synch "), line("RGB$|nothing$");
         const QStringList messages = m_log->messages();
-        QCOMPARE(messages.filter(" Call Synch ")
-                     .replaceInStrings(QRegularExpression("^(.).* Call Synch "), "\\1")
-                     .join(' '),
-            calls + ' ' + calls);
-        QCOMPARE(messages.filter(QRegularExpression("RGB$|nothing$")), lines + lines);
+        QStringList made = messages.filter(" Call Synch ");
+        QCOMPARE(made.replaceInStrings(call, "\\1").join(' '), calls + ' ' + calls);
+        QCOMPARE(messages.filter(line), lines + lines);
         const QStringList switched{"Disable(true,false)", "Disable(false,false)"};
         QCOMPARE(m_mocks.rgb.callLog("Disable"),
             calls.count('R') == 3 ? switched + switched : QStringList());
@@ -236,9 +236,11 @@ private slots:
             (QStringList{"PhotoStreamStopped(1)", "PhotoStreamStopped(0)"}));
         m_hub->SetPhotoFolder(QFile::encodeName(m_dir->path() + "/missing"), 100);
         QCOMPARE(client.callStatus("TakePhoto"), -59);
+        QCOMPARE(client.callStatus("TakePhotoStream", {5}), -59);
         QVERIFY(QMetaObject::invokeMethod(m_ctrl, "TakePhotoForStream"));
         QVERIFY(m_drain->drain());
-        QCOMPARE(m_log->levels(": max photos reached, no more photo please"), QList<uint>({2, 2}));
+        QCOMPARE(
+            m_log->levels(": max photos reached, no more photo please"), QList<uint>({2, 2, 2}));
         QCOMPARE(m_mocks.camera.callLog("CaptureSingle").size(), 1);
     }
 

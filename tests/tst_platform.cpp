@@ -10,6 +10,7 @@
 
 #include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -71,33 +72,41 @@ private slots:
             PM_LOG(4, "[%s:%d] %s: notice %d", ++evaluated);
         }
         photomanagerLogThreshold = 7;
-        QTEST(log.messages().join('|').replace(QRegularExpression(" in \\S*ini"), ""), "logged");
+        static const QRegularExpression settingsFile(" in \\S*ini");
+        QTEST(log.messages().join('|').replace(settingsFile, ""), "logged");
     }
 
-    // Records in the journal's protocol, with their fields: a path with a
-    // newline in its binary form, one too long for a datagram cut with a
-    // mark. A socket that nobody listens on sends records to standard error.
+    // Standard error the journal's stream, as under systemd: records in the
+    // journal's protocol, with their fields, control characters escaped, a
+    // path with a newline in its binary form, one too long for a datagram cut
+    // with a mark. A socket that nobody listens on sends them to standard error.
     void journalFields()
     {
         const int fd = bound("journal", "PHOTOMANAGER_JOURNAL_SOCKET");
-        JournalSink::setTarget(JournalSink::Target_Journal);
+        struct stat err;
+        QVERIFY(::fstat(STDERR_FILENO, &err) == 0);
+        qputenv("JOURNAL_STREAM",
+            QByteArray::number(quint64(err.st_dev)) + ':'
+                + QByteArray::number(quint64(err.st_ino)));
+        JournalSink::setTarget(JournalSink::Target_Auto);
         RecordingLog log;
         const QByteArray photo = "/photo/new\nline.jpg" + QByteArray(9000, 'x');
         const QByteArray file = __FILE__, line = QByteArray::number(__LINE__ + 1);
-        PM_LOG_PHOTO(2, photo.constData(), -28, "[%s:%d] %s: tab\there %s", "x");
+        PM_LOG_PHOTO(2, photo.constData(), -28, "[%s:%d] %s: tab\there\r\x01\x7f %s", "x");
         const QByteArray sent = waiting(fd).value(0),
                          function = "void TestPlatform::journalFields()";
         const int path = sent.indexOf("PHOTO_PATH\n") + 11;
         QCOMPARE(sent.left(path),
             "PRIORITY=4\nSYSLOG_IDENTIFIER=photomanager\nCODE_FILE=" + file + "\nCODE_LINE=" + line
                 + "\nCODE_FUNC=" + function + "\nPHOTO_STATUS=-28\nMESSAGE=[" + file + ':' + line
-                + "] " + function + ": tab\\there x\nPHOTO_PATH\n");
+                + "] " + function + ": tab\\there\\r\\x01\\x7f x\nPHOTO_PATH\n");
         const quint64 length = qFromLittleEndian<quint64>(sent.constData() + path);
         QCOMPARE(sent.mid(path + 8), photo.left(int(length) - 5) + "[...]\n");
         QCOMPARE(sent.size(), 8192);
         ::close(fd);
         PM_LOG(4, "[%s:%d] %s: nobody listens");
         QCOMPARE(log.messages(), QStringList{"nobody listens"});
+        qunsetenv("JOURNAL_STREAM");
     }
 
     // The journal, or standard error, does not read: records are dropped,
@@ -126,14 +135,14 @@ private slots:
         PM_LOG(4, "[%s:%d] %s: and after");
         ::dup2(saved, STDERR_FILENO);
         _logInterface = nullptr;
+        static const QRegularExpression lost(
+            "^(<4>)?\\[.* \\d+ log lines lost: [^\n]*\n(<5>)?\\[.*: "
+            "after\n(<5>)?\\[.*: and after\n$");
         QString written;
-        for (const QByteArray& record : waiting(fds[0]))
+        const QList<QByteArray> records = waiting(fds[0]);
+        for (const QByteArray& record : records)
             written += journal ? record.mid(record.indexOf("MESSAGE=") + 8) : record;
-        QVERIFY2(QRegularExpression("^(<4>)?\\[.* \\d+ log lines lost: [^\n]*\n(<5>)?\\[.*: "
-                                    "after\n(<5>)?\\[.*: and after\n$")
-                     .match(written)
-                     .hasMatch(),
-            qPrintable(written));
+        QVERIFY2(lost.match(written).hasMatch(), qPrintable(written));
         JournalSink::setTarget(JournalSink::Target_Console);
     }
 

@@ -44,7 +44,7 @@ private slots:
                 if (signalled)
                     ::raise(SIGTERM);
                 else if (armed) // the loop ends for another reason
-                    QTimer::singleShot(0, [] { QCoreApplication::exit(3); });
+                    QTimer::singleShot(0, &bridge, [] { QCoreApplication::exit(3); });
                 QCOMPARE(QCoreApplication::exec(),
                     signalled   ? 0
                         : armed ? 3

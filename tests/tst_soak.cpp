@@ -38,7 +38,7 @@ private slots:
             const QStringList before = QDir(daemon.photoDir()).entryList(QDir::Files);
             QCOMPARE(client.callStatus("TakePhoto"), 0);
             QVERIFY2(client.waitForSignal("PhotoTaken"), qPrintable(QString::number(n)));
-            const QString taken = client.received.filter("PhotoTaken").first();
+            const QString taken = client.received.filter("PhotoTaken").constFirst();
             const QString name = taken.section('/', -1).chopped(1);
             QVERIFY2(taken.startsWith("PhotoTaken(0,") && !names.contains(name), qPrintable(taken));
             names << name;

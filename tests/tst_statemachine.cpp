@@ -59,8 +59,9 @@ private slots:
         MachineDrain* drain = new MachineDrain(ctrl.stateMachine()); // the machine's
         QHash<QString, int> waits;
         int guardLeft = -2;
-        for (const QString& step :
-            (script.startsWith("up") ? script : "up ~Off+ " + script).split(' ')) {
+        const QStringList steps
+            = (script.startsWith("up") ? script : "up ~Off+ " + script).split(' ');
+        for (const QString& step : steps) {
             if (step == "up" || step == "down")
                 emit hub->EventReceived(Hub::CameraEvent_ServiceAvailable, {step == "up"});
             else if (step == "on" || step == "off")
@@ -82,9 +83,11 @@ private slots:
         }
         QVERIFY(drain->drain());
         QVERIFY(!script.contains("guard") || qAbs(guardLeft - 120000) < 6000);
+        static const QRegularExpression traced(
+            "State::on|^(Enable|Disable) [cC]amera$|^Capture Photo$|capture photo timer$");
         QStringList trace;
-        for (QString step : log.messages().filter(QRegularExpression(
-                 "State::on|^(Enable|Disable) [cC]amera$|^Capture Photo$|capture photo timer$")))
+        const QStringList lines = log.messages().filter(traced);
+        for (QString step : lines)
             trace << (step.contains("State::")
                     ? step.replace("State::onEntry", "+").replace("State::onExit", "-")
                     : step.section(' ', 0, 0).toLower());

@@ -119,7 +119,7 @@ bool BenchSide::startService(qint64* ownedNs, int timeoutMs)
         QDBusServiceWatcher::WatchForRegistration);
     QEventLoop loop;
     qint64 owned = 0;
-    QObject::connect(&watcher, &QDBusServiceWatcher::serviceRegistered, [&] {
+    QObject::connect(&watcher, &QDBusServiceWatcher::serviceRegistered, &watcher, [&] {
         owned = nowNs();
         loop.quit();
     });

@@ -16,7 +16,7 @@ const int kWarmUpPhotos = 20;
 bool isStatusZero(const QDBusMessage& reply)
 {
     return reply.type() == QDBusMessage::ReplyMessage && reply.arguments().size() == 1
-        && reply.arguments().first() == QVariant(0);
+        && reply.arguments().constFirst() == QVariant(0);
 }
 } // namespace
 
@@ -141,7 +141,7 @@ bool EndToEndBench::photoDirect(qint64* taken, qint64* finished)
     const QDBusMessage disabled
         = bus.call(BenchSide::rgbCall(QStringLiteral("IsDisabled")), QDBus::Block, kCallTimeoutMs);
     if (disabled.type() != QDBusMessage::ReplyMessage || disabled.arguments().size() != 1
-        || disabled.arguments().first().toBool())
+        || disabled.arguments().constFirst().toBool())
         return false;
     if (!isStatusZero(bus.call(BenchSide::rgbCall(QStringLiteral("Disable"), {true, false}),
             QDBus::Block, kCallTimeoutMs))

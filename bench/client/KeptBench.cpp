@@ -17,7 +17,7 @@ const double kMemoryAllowanceKiB = 3 * 1024;
 bool isStatusZero(const QDBusMessage& reply)
 {
     return reply.type() == QDBusMessage::ReplyMessage && reply.arguments().size() == 1
-        && reply.arguments().first() == QVariant(0);
+        && reply.arguments().constFirst() == QVariant(0);
 }
 
 double microseconds(qint64 ns)

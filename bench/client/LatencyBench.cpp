@@ -117,7 +117,7 @@ bool LatencyBench::measure(const Method& method, ResultTable& table)
             const QDBusMessage reply = connection.call(call, QDBus::Block, kCallTimeoutMs);
             const qint64 end = nowNs();
             if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 1
-                || reply.arguments().first() != method.reply) {
+                || reply.arguments().constFirst() != method.reply) {
                 std::fprintf(stderr, "bench: %s on the %s: unexpected reply %s\n",
                     qPrintable(method.name), qPrintable(sides[s]->name()),
                     qPrintable(reply.errorMessage()));

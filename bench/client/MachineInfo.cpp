@@ -38,7 +38,6 @@ QString MachineInfo::summary() const
               .arg(pinnedCpu)
               .arg(cores);
     return QStringLiteral("%1, %2, %3 GiB memory")
-        .arg(mode)
-        .arg(cpuModel.isEmpty() ? QStringLiteral("unknown processor") : cpuModel)
-        .arg(static_cast<double>(memoryKiB) / (1024.0 * 1024.0), 0, 'f', 1);
+        .arg(mode, cpuModel.isEmpty() ? QStringLiteral("unknown processor") : cpuModel,
+            QString::number(static_cast<double>(memoryKiB) / (1024.0 * 1024.0), 'f', 1));
 }

@@ -1,7 +1,7 @@
 #include "ServiceProcess.h"
 
 #include "Clock.h"
-#include "common/Sandbox.h"
+#include "Sandbox.h"
 
 #include <QFile>
 #include <QProcessEnvironment>
@@ -15,7 +15,7 @@ ServiceProcess::ServiceProcess(
     , m_busAddress(busAddress)
     , m_execNs(0)
 {
-    QObject::connect(&m_process, &QProcess::readyReadStandardOutput, [this] {
+    QObject::connect(&m_process, &QProcess::readyReadStandardOutput, &m_process, [this] {
         if (m_execNs == 0)
             m_execNs = nowNs();
         m_process.readAllStandardOutput();

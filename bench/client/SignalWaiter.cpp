@@ -62,7 +62,7 @@ bool SignalWaiter::waitFor(int n, int timeoutMs)
 void SignalWaiter::received(const QDBusMessage& message)
 {
     if (m_firstArgument.isValid()
-        && (message.arguments().isEmpty() || message.arguments().first() != m_firstArgument))
+        && (message.arguments().isEmpty() || message.arguments().constFirst() != m_firstArgument))
         return;
     m_lastNs = nowNs();
     ++m_count;

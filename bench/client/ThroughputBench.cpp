@@ -81,6 +81,7 @@ double ThroughputBench::round(const QStringList& connections, const QDBusMessage
     std::atomic<bool> failed(false);
     std::vector<qint64> counts(static_cast<size_t>(connections.size()), 0);
     std::vector<std::thread> threads;
+    threads.reserve(static_cast<size_t>(connections.size()));
     const qint64 start = nowNs();
     const qint64 deadline = start + static_cast<qint64>(m_roundMs) * 1000000;
     for (int c = 0; c < connections.size(); ++c) {

@@ -65,7 +65,7 @@ bool TrimBench::run(ResultTable& table)
     bool ok = true;
     std::map<int, double> medians[2];
     unsigned seed = 1;
-    for (const Size& size : m_sizes) {
+    for (const Size& size : qAsConst(m_sizes)) {
         Samples samples[2];
         for (int r = 0; r < size.runs && ok; ++r) {
             for (int turn = 0; turn < 2 && ok; ++turn) {
@@ -98,7 +98,7 @@ bool TrimBench::run(ResultTable& table)
     // growth is the baseline; over it the daemon may add at most a log n
     // factor: n log n at worst where the floor is linear.
     const int largest = m_sizes.last().files;
-    for (const Size& size : m_sizes) {
+    for (const Size& size : qAsConst(m_sizes)) {
         if (size.files < 1000 || size.files == largest)
             continue;
         table.add(QStringLiteral("trim growth %1 to %2 files").arg(size.files).arg(largest),

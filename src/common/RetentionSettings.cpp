@@ -10,7 +10,7 @@
 
 namespace {
 const char kGroup[] = "PHOTOMANAGER";
-const qint64 kMegabyte = 1024 * 1024;
+const qint64 kMegabyte = qint64(1) << 20;
 
 // What the configuration reader itself compares before it parses the file
 // again: its size and modification time.

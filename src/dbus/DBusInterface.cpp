@@ -21,38 +21,31 @@
 
 namespace {
 
-// The photo state's properties as bits of a set of changes.
-enum StateProperty : unsigned {
-    kCameraManagerPresent = 1u << 0,
-    kCameraEnabled = 1u << 1,
-    kCapturing = 1u << 2,
-    kStreamInterval = 1u << 3,
-    kStreamPhotos = 1u << 4,
-    kLastPhoto = 1u << 5,
-};
+constexpr unsigned bit(unsigned position)
+{
+    return 1u << position;
+}
 
 unsigned changesBetween(const DBusInterface::PhotoState& a, const DBusInterface::PhotoState& b)
 {
-    return (a.cameraManagerPresent != b.cameraManagerPresent ? kCameraManagerPresent : 0u)
-        | (a.cameraEnabled != b.cameraEnabled ? kCameraEnabled : 0u)
-        | (a.capturing != b.capturing ? kCapturing : 0u)
-        | (a.streamInterval != b.streamInterval ? kStreamInterval : 0u)
-        | (a.streamPhotos != b.streamPhotos ? kStreamPhotos : 0u)
-        | (a.lastPhoto != b.lastPhoto ? kLastPhoto : 0u);
+    unsigned changed = 0;
+    for (unsigned i = 0; i < DBusInterface::kStatePropertyCount; ++i) {
+        const DBusInterface::StatePropertyRow& property = DBusInterface::kStateProperties[i];
+        if (property.value(a) != property.value(b))
+            changed |= bit(i);
+    }
+    return changed;
 }
 
 // What the event of each photo interface signal may change.
 unsigned changedBy(DBusInterface::PhotoEvent event)
 {
-    switch (event) {
-    case DBusInterface::PhotoEvent_CameraEnabled:
-        return kCameraEnabled;
-    case DBusInterface::PhotoEvent_PhotoTaken:
-        return kCapturing | kLastPhoto | kStreamPhotos;
-    case DBusInterface::PhotoEvent_PhotoStreamStopped:
-        return kStreamInterval | kStreamPhotos;
+    unsigned changes = 0;
+    for (unsigned i = 0; i < DBusInterface::kStatePropertyCount; ++i) {
+        if (DBusInterface::kStateProperties[i].changedBy & bit(event))
+            changes |= bit(i);
     }
-    return ~0u;
+    return changes;
 }
 
 // Posted with low priority, so that it comes after the events the turn has
@@ -70,6 +63,24 @@ template <typename T> QVariantList answerOf(QDBusPendingReply<T> reply, SiblingH
     return QVariantList{reply.template argumentAt<0>()};
 }
 } // namespace
+
+// A new property: a member of PhotoState, its place in StateProperty, a row
+// here and a getter in PhotoStateAdaptor.
+const DBusInterface::StatePropertyRow DBusInterface::kStateProperties[] = {
+    {"CameraManagerPresent", [](const PhotoState& s) -> QVariant { return s.cameraManagerPresent; },
+        0},
+    {"CameraEnabled", [](const PhotoState& s) -> QVariant { return s.cameraEnabled; },
+        bit(PhotoEvent_CameraEnabled)},
+    {"Capturing", [](const PhotoState& s) -> QVariant { return s.capturing; },
+        bit(PhotoEvent_PhotoTaken)},
+    {"StreamInterval", [](const PhotoState& s) -> QVariant { return s.streamInterval; },
+        bit(PhotoEvent_PhotoStreamStopped)},
+    {"StreamPhotos", [](const PhotoState& s) -> QVariant { return s.streamPhotos; },
+        bit(PhotoEvent_PhotoTaken) | bit(PhotoEvent_PhotoStreamStopped)},
+    {"LastPhoto", [](const PhotoState& s) -> QVariant { return s.lastPhoto; },
+        bit(PhotoEvent_PhotoTaken)},
+};
+const unsigned DBusInterface::kStatePropertyCount = std::size(DBusInterface::kStateProperties);
 
 DBusInterface::DBusInterface(QObject* parent)
     : QObject(parent)
@@ -184,18 +195,11 @@ void DBusInterface::SendHeldPhotoState()
     if (held == 0 || m_objectPath.isEmpty())
         return;
     QVariantMap changed;
-    if (held & kCameraManagerPresent)
-        changed.insert(QStringLiteral("CameraManagerPresent"), m_state.cameraManagerPresent);
-    if (held & kCameraEnabled)
-        changed.insert(QStringLiteral("CameraEnabled"), m_state.cameraEnabled);
-    if (held & kCapturing)
-        changed.insert(QStringLiteral("Capturing"), m_state.capturing);
-    if (held & kStreamInterval)
-        changed.insert(QStringLiteral("StreamInterval"), m_state.streamInterval);
-    if (held & kStreamPhotos)
-        changed.insert(QStringLiteral("StreamPhotos"), m_state.streamPhotos);
-    if (held & kLastPhoto)
-        changed.insert(QStringLiteral("LastPhoto"), m_state.lastPhoto);
+    for (unsigned i = 0; i < kStatePropertyCount; ++i) {
+        if (held & bit(i))
+            changed.insert(
+                QLatin1String(kStateProperties[i].name), kStateProperties[i].value(m_state));
+    }
     QDBusMessage signal = QDBusMessage::createSignal(m_objectPath,
         QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("PropertiesChanged"));
     signal << QStringLiteral(QUOR_PHOTOSTATE_INTERFACE) << changed << QStringList();

@@ -93,6 +93,23 @@ public:
         int streamPhotos = 0;
         QString lastPhoto; // of the last PhotoTaken with status 0
     };
+    // The properties of the photo state interface, in the order of the
+    // table below; a property's change flag is the bit of its place.
+    enum StateProperty : unsigned {
+        State_CameraManagerPresent,
+        State_CameraEnabled,
+        State_Capturing,
+        State_StreamInterval,
+        State_StreamPhotos,
+        State_LastPhoto,
+    };
+    struct StatePropertyRow {
+        const char* name; // on the bus
+        QVariant (*value)(const PhotoState& state);
+        unsigned changedBy; // bits of the photo events that may change it
+    };
+    static const StatePropertyRow kStateProperties[];
+    static const unsigned kStatePropertyCount;
     // The changes are held and go out together in one PropertiesChanged at
     // the end of the event loop's turn. Held changes go out at once when a
     // held property changes again, and before a photo interface signal of an

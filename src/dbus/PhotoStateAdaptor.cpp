@@ -7,39 +7,39 @@ PhotoStateAdaptor::PhotoStateAdaptor(DBusInterface* parent)
 
 PhotoStateAdaptor::~PhotoStateAdaptor() = default;
 
-const DBusInterface::PhotoState& PhotoStateAdaptor::state() const
+QVariant PhotoStateAdaptor::value(DBusInterface::StateProperty property) const
 {
     auto* hub = static_cast<DBusInterface*>(parent());
     hub->SendHeldPhotoState();
-    return hub->photoState();
+    return DBusInterface::kStateProperties[property].value(hub->photoState());
 }
 
 bool PhotoStateAdaptor::CameraManagerPresent() const
 {
-    return state().cameraManagerPresent;
+    return value(DBusInterface::State_CameraManagerPresent).toBool();
 }
 
 bool PhotoStateAdaptor::CameraEnabled() const
 {
-    return state().cameraEnabled;
+    return value(DBusInterface::State_CameraEnabled).toBool();
 }
 
 bool PhotoStateAdaptor::Capturing() const
 {
-    return state().capturing;
+    return value(DBusInterface::State_Capturing).toBool();
 }
 
 int PhotoStateAdaptor::StreamInterval() const
 {
-    return state().streamInterval;
+    return value(DBusInterface::State_StreamInterval).toInt();
 }
 
 int PhotoStateAdaptor::StreamPhotos() const
 {
-    return state().streamPhotos;
+    return value(DBusInterface::State_StreamPhotos).toInt();
 }
 
 QString PhotoStateAdaptor::LastPhoto() const
 {
-    return state().lastPhoto;
+    return value(DBusInterface::State_LastPhoto).toString();
 }

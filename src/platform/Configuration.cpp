@@ -10,7 +10,7 @@
 namespace {
 // A settings file is a few lines; a larger one is not read at all, since the
 // reader would parse all of it and keep it in memory.
-const qint64 kMaxFileSize = 64 * 1024;
+const qint64 kMaxFileSize = qint64(64) << 10;
 
 QString& configurationFilePath()
 {

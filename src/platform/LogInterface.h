@@ -35,4 +35,5 @@ private:
 };
 
 // The one logging component of the process, set by main before anything logs.
-extern LogInterface* _logInterface;
+// The platform's components loaded into the process look it up by this name.
+extern LogInterface* _logInterface; // NOLINT(bugprone-reserved-identifier): the platform's name

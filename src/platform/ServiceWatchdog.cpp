@@ -14,7 +14,8 @@ int ServiceWatchdog::Start()
     // Only for this process: the variables name its pid.
     if (sd_watchdog_enabled(0, &usec) <= 0 || usec == 0)
         return 0;
-    const int intervalMs = static_cast<int>(qBound<uint64_t>(1, usec / 2000, 24 * 3600 * 1000));
+    const int intervalMs
+        = static_cast<int>(qBound<uint64_t>(1, usec / 2000, uint64_t(24) * 3600 * 1000));
     m_timer.start(intervalMs);
     Ping();
     return intervalMs;

@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     FuzzedDataProvider input(data, size);
     while (input.remaining_bytes() > 0) {
         const int op = input.ConsumeIntegralInRange(0, 4);
-        const int code = input.ConsumeIntegral<int8_t>();
+        const int code = input.ConsumeIntegralInRange(-128, 127);
         if (op == 0)
             emit g_hub->CommandReceived(Hub::PhotoCommand(code), arguments(input));
         else if (op == 1)

@@ -1,7 +1,7 @@
 #include "DaemonProcess.h"
 
+#include "Sandbox.h"
 #include "common/BusNames.h"
-#include "common/Sandbox.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -20,9 +20,13 @@ DaemonProcess::DaemonProcess()
     wrapper = qEnvironmentVariable("PHOTOMANAGER_WRAPPER").split(' ', Qt::SkipEmptyParts);
 }
 
+// Ended as a supervisor ends it, so that it shuts down in order (and a
+// coverage build records what it ran); killed if it does not.
 DaemonProcess::~DaemonProcess()
 {
-    process.kill();
+    process.terminate();
+    if (!process.waitForFinished(scaled(10000)))
+        process.kill();
     process.waitForFinished(5000);
 }
 
@@ -86,7 +90,8 @@ bool DaemonProcess::waitForLine(const QString& fragment, int n, int timeoutMs)
 
 void DaemonProcess::dumpLog()
 {
-    for (const QString& line : logLines())
+    const QStringList lines = logLines();
+    for (const QString& line : lines)
         fprintf(stderr, "  daemon: %s\n", qPrintable(line));
     if (!isRunning())
         fprintf(stderr, "  daemon: ended, %s %d\n",

@@ -51,9 +51,6 @@ public:
                 "    self.EmitSignal('" QUOR_CAMERA_INTERFACE
                 "', 'CaptureDone', 'is', [st, args[0]])\n"
                 "ret = %4")
-                .arg(done)
-                .arg(dataDir)
-                .arg(bytes)
-                .arg(answer));
+                .arg(QString::number(done), dataDir, bytes, QString::number(answer)));
     }
 };

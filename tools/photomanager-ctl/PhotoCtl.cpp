@@ -176,7 +176,8 @@ int PhotoCtl::Show()
         = QDBusConnection::sessionBus().asyncCall(getAll, m_timeoutS * 1000);
     if (const int failed = replyOf("GetAll", reply))
         return failed;
-    for (const QString& line : assignments(reply.value()))
+    const QStringList lines = assignments(reply.value());
+    for (const QString& line : lines)
         printOut(line);
     return Exit_Ok;
 }
@@ -244,7 +245,8 @@ void PhotoCtl::OnPropertiesChanged(
 {
     if (m_awaited != Awaited_Everything || interface != QLatin1String(kPhotoStateInterface))
         return;
-    for (const QString& line : assignments(changed))
+    const QStringList lines = assignments(changed);
+    for (const QString& line : lines)
         printOut(QStringLiteral("PropertiesChanged ") + line);
 }
 
@@ -282,7 +284,7 @@ int PhotoCtl::replyOf(const char* method, QDBusPendingCall call)
     return late ? Exit_TimedOut : Exit_NotOnBus;
 }
 
-int PhotoCtl::statusOf(const char* method, QDBusPendingReply<int> reply)
+int PhotoCtl::statusOf(const char* method, const QDBusPendingReply<int>& reply)
 {
     if (const int failed = replyOf(method, reply))
         return failed;

@@ -63,7 +63,7 @@ private:
     // else the exit status of the failure, which is printed.
     int replyOf(const char* method, QDBusPendingCall call);
     // The same for the methods that answer with a status: Exit_Ok only for 0.
-    int statusOf(const char* method, QDBusPendingReply<int> reply);
+    int statusOf(const char* method, const QDBusPendingReply<int>& reply);
     void expect(Awaited awaited);
     // Waits for the awaited signal once the request has succeeded; a failed
     // request's exit status is returned as it is.
