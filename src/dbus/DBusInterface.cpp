@@ -37,9 +37,13 @@ unsigned changesBetween(const DBusInterface::PhotoState& a, const DBusInterface:
     return changed;
 }
 
-// What the event of each photo interface signal may change.
+// What the event of each photo interface signal may change; one of no kind
+// known, anything.
 unsigned changedBy(DBusInterface::PhotoEvent event)
 {
+    if (event < DBusInterface::PhotoEvent_CameraEnabled
+        || event > DBusInterface::PhotoEvent_PhotoStreamStopped)
+        return ~0u;
     unsigned changes = 0;
     for (unsigned i = 0; i < DBusInterface::kStatePropertyCount; ++i) {
         if (DBusInterface::kStateProperties[i].changedBy & bit(event))
