@@ -54,6 +54,11 @@ int compareDecoded(const QByteArray& a, const QByteArray& b)
     return QFile::decodeName(a).compare(QFile::decodeName(b));
 }
 
+bool orderedBefore(const PhotoFolderIndex::Entry* a, const PhotoFolderIndex::Entry* b)
+{
+    return PhotoFolderIndex::trimsBefore(a->first, a->second, b->first, b->second);
+}
+
 bool sameFile(const PhotoFolderIndex::File& a, const PhotoFolderIndex::File& b)
 {
     return a.modifiedNs == b.modifiedNs && a.size == b.size && a.allocated == b.allocated
@@ -202,10 +207,17 @@ void PhotoFolderIndex::clear()
     if (m_dirFd >= 0)
         ::close(m_dirFd);
     m_inotifyFd = m_dirFd = -1;
+    forget();
+}
+
+// No file indexed, and the totals to match.
+void PhotoFolderIndex::forget()
+{
     m_order.clear();
     m_files.clear();
     m_bytes = m_freeable = 0;
     m_futureCount = m_linked = 0;
+    m_earliestFutureNs = std::numeric_limits<qint64>::max();
 }
 
 // One listing, sorted once by value (inserting the files one by one would
@@ -213,23 +225,14 @@ void PhotoFolderIndex::clear()
 // all over memory), then indexed in that order.
 void PhotoFolderIndex::listAgain(qint64 nowNs)
 {
-    m_order.clear();
-    m_files.clear();
-    m_bytes = m_freeable = 0;
-    m_futureCount = m_linked = 0;
+    forget();
     m_boundaryNs = nowNs + kFutureSlackNs;
-    m_earliestFutureNs = std::numeric_limits<qint64>::max();
     std::vector<Listed> files = sortedList(m_dirFd, nowNs);
     m_files.reserve(files.size());
     for (Listed& file : files) {
         Entry* entry = &*m_files.emplace(std::move(file.first), file.second).first;
         m_order.push_back(entry);
-        m_bytes += entry->second.size;
-        m_freeable += entry->second.freed();
-        m_linked += entry->second.links > 1;
-        m_futureCount += entry->second.future;
-        if (entry->second.future)
-            m_earliestFutureNs = std::min(m_earliestFutureNs, entry->second.modifiedNs);
+        count(entry);
     }
 }
 
@@ -346,26 +349,27 @@ void PhotoFolderIndex::apply(const QByteArray& name, const struct stat* st)
 
 void PhotoFolderIndex::refreshLinksOf(dev_t device, ino_t inode, const QByteArray& except)
 {
-    if (m_refreshingLinks)
-        return;
-    m_refreshingLinks = true;
-    std::vector<QByteArray> names;
-    for (const Entry& entry : m_files)
-        if (entry.second.device == device && entry.second.inode == inode && entry.first != except)
-            names.push_back(entry.first);
-    for (const QByteArray& name : names)
-        refresh(name);
-    m_refreshingLinks = false;
+    refreshWhere([&](const Entry& entry) {
+        return entry.second.device == device && entry.second.inode == inode
+            && entry.first != except;
+    });
 }
 
 void PhotoFolderIndex::refreshLinked()
+{
+    refreshWhere([](const Entry& entry) { return entry.second.links > 1; });
+}
+
+// Looks again at the names that match, without going round again for the
+// links that the looks themselves find.
+template <typename Matches> void PhotoFolderIndex::refreshWhere(Matches matches)
 {
     if (m_refreshingLinks)
         return;
     m_refreshingLinks = true;
     std::vector<QByteArray> names;
     for (const Entry& entry : m_files)
-        if (entry.second.links > 1)
+        if (matches(entry))
             names.push_back(entry.first);
     for (const QByteArray& name : names)
         refresh(name);
@@ -376,11 +380,13 @@ void PhotoFolderIndex::refreshLinked()
 // the shorter side of the order moves.
 void PhotoFolderIndex::attach(Entry* entry)
 {
-    const auto at = std::upper_bound(
-        m_order.begin(), m_order.end(), entry, [](const Entry* a, const Entry* b) {
-            return trimsBefore(a->first, a->second, b->first, b->second);
-        });
-    m_order.insert(at, entry);
+    m_order.insert(std::upper_bound(m_order.begin(), m_order.end(), entry, orderedBefore), entry);
+    count(entry);
+}
+
+// An entry now in the order, in the totals.
+void PhotoFolderIndex::count(const Entry* entry)
+{
     m_bytes += entry->second.size;
     m_freeable += entry->second.freed();
     m_linked += entry->second.links > 1;
@@ -407,10 +413,7 @@ void PhotoFolderIndex::detachAt(size_t i)
 
 size_t PhotoFolderIndex::positionOf(const Entry* entry) const
 {
-    const auto at = std::lower_bound(
-        m_order.begin(), m_order.end(), entry, [](const Entry* a, const Entry* b) {
-            return trimsBefore(a->first, a->second, b->first, b->second);
-        });
+    const auto at = std::lower_bound(m_order.begin(), m_order.end(), entry, orderedBefore);
     return static_cast<size_t>(at - m_order.begin());
 }
 

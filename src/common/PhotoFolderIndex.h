@@ -101,17 +101,20 @@ public:
 
 private:
     void clear();
+    void forget();
     void listAgain(qint64 nowNs);
     void setBoundary(qint64 nowNs);
     void refresh(const QByteArray& name);
     void apply(const QByteArray& name, const struct stat* st);
     void attach(Entry* entry);
+    void count(const Entry* entry);
     void detach(Entry* entry);
     void detachAt(size_t i);
     size_t positionOf(const Entry* entry) const;
     void eraseAt(size_t i);
     void refreshLinksOf(dev_t device, ino_t inode, const QByteArray& except);
     void refreshLinked();
+    template <typename Matches> void refreshWhere(Matches matches);
     // A name and the events that named it in a row.
     using Named = std::pair<QByteArray, uint32_t>;
     void readEvents(std::vector<Named>* names, bool* overflow, bool* lost);
