@@ -189,6 +189,12 @@ QDBusMessage methodCall(const char* service, const char* path, const char* inter
 }
 } // namespace
 
+bool BenchSide::isStatusZero(const QDBusMessage& reply)
+{
+    return reply.type() == QDBusMessage::ReplyMessage && reply.arguments().size() == 1
+        && reply.arguments().constFirst() == QVariant(0);
+}
+
 QDBusMessage BenchSide::photoCall(const QString& method, const QVariantList& args)
 {
     return methodCall(kPhotoService, kPhotoPath, kPhotoInterface, method, args);

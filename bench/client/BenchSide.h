@@ -76,6 +76,8 @@ public:
     static QDBusMessage photoCall(const QString& method, const QVariantList& args = {});
     static QDBusMessage cameraCall(const QString& method, const QVariantList& args = {});
     static QDBusMessage rgbCall(const QString& method, const QVariantList& args = {});
+    // A reply holding the one status 0.
+    static bool isStatusZero(const QDBusMessage& reply);
 
 private:
     bool fillPhotoFolder(int files);

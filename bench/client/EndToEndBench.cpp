@@ -12,12 +12,6 @@
 namespace {
 const int kCallTimeoutMs = 10000;
 const int kWarmUpPhotos = 20;
-
-bool isStatusZero(const QDBusMessage& reply)
-{
-    return reply.type() == QDBusMessage::ReplyMessage && reply.arguments().size() == 1
-        && reply.arguments().constFirst() == QVariant(0);
-}
 } // namespace
 
 EndToEndBench::EndToEndBench(BenchSide& daemon, BenchSide& direct, BenchSide& relay, int photos)
@@ -67,7 +61,7 @@ bool EndToEndBench::run(ResultTable& table)
             qint64 floorCall = 0;
             if (s == kDirect) {
                 const qint64 start = nowNs();
-                const bool answered = isStatusZero(
+                const bool answered = BenchSide::isStatusZero(
                     m_direct.connection().call(floorTakePhoto, QDBus::Block, kCallTimeoutMs));
                 floorCall = answered ? nowNs() - start : -1;
             }
@@ -118,7 +112,7 @@ bool EndToEndBench::photoThrough(Service& service, qint64* taken, qint64* finish
     const int cameraOffs = service.cameraOff->count();
 
     const qint64 start = nowNs();
-    if (!isStatusZero(bus.call(takePhoto, QDBus::Block, kCallTimeoutMs))
+    if (!BenchSide::isStatusZero(bus.call(takePhoto, QDBus::Block, kCallTimeoutMs))
         || !service.photoTaken->waitFor(photos + 1) || !service.cameraOff->waitFor(cameraOffs + 1))
         return false;
     *taken = service.photoTaken->lastNs() - start;
@@ -135,26 +129,30 @@ bool EndToEndBench::photoDirect(qint64* taken, qint64* finished)
     const QString imagePath = QStringLiteral("/opt/quor/data/photo/image_20260101000000.jpg");
 
     const qint64 start = nowNs();
-    if (!isStatusZero(bus.call(BenchSide::cameraCall(QStringLiteral("VideoSetActive"), {true}),
-            QDBus::Block, kCallTimeoutMs)))
+    if (!BenchSide::isStatusZero(
+            bus.call(BenchSide::cameraCall(QStringLiteral("VideoSetActive"), {true}), QDBus::Block,
+                kCallTimeoutMs)))
         return false;
     const QDBusMessage disabled
         = bus.call(BenchSide::rgbCall(QStringLiteral("IsDisabled")), QDBus::Block, kCallTimeoutMs);
     if (disabled.type() != QDBusMessage::ReplyMessage || disabled.arguments().size() != 1
         || disabled.arguments().constFirst().toBool())
         return false;
-    if (!isStatusZero(bus.call(BenchSide::rgbCall(QStringLiteral("Disable"), {true, false}),
-            QDBus::Block, kCallTimeoutMs))
-        || !isStatusZero(
+    if (!BenchSide::isStatusZero(
+            bus.call(BenchSide::rgbCall(QStringLiteral("Disable"), {true, false}), QDBus::Block,
+                kCallTimeoutMs))
+        || !BenchSide::isStatusZero(
             bus.call(BenchSide::cameraCall(QStringLiteral("CaptureSingle"), {imagePath}),
                 QDBus::Block, kCallTimeoutMs))
-        || !isStatusZero(bus.call(BenchSide::rgbCall(QStringLiteral("Disable"), {false, false}),
-            QDBus::Block, kCallTimeoutMs))
+        || !BenchSide::isStatusZero(
+            bus.call(BenchSide::rgbCall(QStringLiteral("Disable"), {false, false}), QDBus::Block,
+                kCallTimeoutMs))
         || !m_captureDone->waitFor(captures + 1))
         return false;
     *taken = m_captureDone->lastNs() - start;
-    if (!isStatusZero(bus.call(BenchSide::cameraCall(QStringLiteral("VideoSetActive"), {false}),
-            QDBus::Block, kCallTimeoutMs)))
+    if (!BenchSide::isStatusZero(
+            bus.call(BenchSide::cameraCall(QStringLiteral("VideoSetActive"), {false}), QDBus::Block,
+                kCallTimeoutMs)))
         return false;
     *finished = nowNs() - start;
     return true;

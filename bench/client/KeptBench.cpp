@@ -14,12 +14,6 @@ const int kKept[] = {100, 10000, 100000};
 // Resident memory at 10,000 kept may be this much above that at 100.
 const double kMemoryAllowanceKiB = 3 * 1024;
 
-bool isStatusZero(const QDBusMessage& reply)
-{
-    return reply.type() == QDBusMessage::ReplyMessage && reply.arguments().size() == 1
-        && reply.arguments().constFirst() == QVariant(0);
-}
-
 double microseconds(qint64 ns)
 {
     return static_cast<double>(ns) / 1000.0;
@@ -103,7 +97,7 @@ bool KeptBench::photoThrough(Service& service, bool measured)
     const QDBusMessage reply
         = bus.call(BenchSide::photoCall(QStringLiteral("TakePhoto")), QDBus::Block, kCallTimeoutMs);
     const qint64 answered = nowNs();
-    if (!isStatusZero(reply) || !service.photoTaken->waitFor(photos + 1)
+    if (!BenchSide::isStatusZero(reply) || !service.photoTaken->waitFor(photos + 1)
         || !service.cameraOff->waitFor(cameraOffs + 1))
         return false;
     if (measured) {
@@ -120,7 +114,7 @@ bool KeptBench::floorRoundTrip(bool measured)
         BenchSide::photoCall(QStringLiteral("TakePhoto")), QDBus::Block, kCallTimeoutMs);
     if (measured)
         m_floorAnswered.add(microseconds(nowNs() - start));
-    return isStatusZero(reply);
+    return BenchSide::isStatusZero(reply);
 }
 
 void KeptBench::addRows(ResultTable& table) const
